@@ -1,0 +1,37 @@
+#include "interface/startup.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "board/attacks.h"
+#include "board/position.h"
+#include "interface/option_table.h"
+#include "interface/options.h"
+#include "interface/uci.h"
+#include "search/thread.h"
+
+namespace quorix {
+
+void engine_startup() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  std::fflush(nullptr);
+  init_start_time();
+  reseed_random();
+  init_thread_records(1);
+  std::printf("Quorix %s by the Quorix developers\n", "");
+  std::printf("using hardware POPCNT\n");
+  init_attack_tables();
+  options_register();
+}
+
+bool run_tool(int argc, char** argv, int& exit_code) {
+  (void)argc;
+  (void)argv;
+  exit_code = 0;
+  return false;
+}
+
+}  // namespace quorix

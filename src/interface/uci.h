@@ -1,0 +1,72 @@
+// Program entry, input thread and the command dispatcher.
+#pragma once
+#include <atomic>
+#include <csignal>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "board/position.h"
+
+namespace quorix {
+
+constexpr int GAME_HISTORY_SIZE = 2048;
+constexpr size_t MAX_LINE_LENGTH = 1 << 20;  // longer input lines are refused
+
+struct SearchLimits {
+  double wtime = 0, btime = 0, winc = 0, binc = 0;
+  int movestogo = 0;
+  int depth = 0;
+  uint64_t nodes = ~uint64_t(0);
+  double movetime = 0;
+  bool infinite = false;
+  bool ponder = false;
+  std::string searchmoves;
+};
+
+extern std::atomic<int> quit_requested;
+extern volatile std::sig_atomic_t input_closed;
+// The game: record 0 is the set-up position, one record per applied move after it.
+extern Position* game_history;
+extern int game_length;
+// The buffer a new game is built in before it replaces game_history.
+Position* spare_history();
+
+// Search-control state written by commands.
+extern volatile uint8_t pondering;
+extern int ponder_credit;
+extern volatile uint8_t stop_requested;
+extern double g_move_time;
+extern volatile uint8_t searching;
+extern double game_time;
+extern uint64_t g_random_seed;
+extern bool hash_loaded_flag;  // one-shot flag set by a hash-file load
+
+double elapsed_seconds();
+void init_start_time();
+void reseed_random();
+void log_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void log_open(const std::string& path);
+void log_close();
+
+// Executes at most one queued input line.
+void process_command();
+// Whether input lines are waiting.
+bool input_pending();
+// Queues a line as if it had been read (tests and tools).
+void queue_line(const std::string& line);
+
+// Stops everything and ends the process.
+[[noreturn]] void shutdown_and_exit(int code);
+using ShutdownHook = void (*)();
+void add_shutdown_hook(ShutdownHook h);
+
+int uci_loop();
+
+// The "go" command's search. Provided by the search driver.
+void go_command(const SearchLimits& limits, Position& root);
+
+// Splits a line into tokens (blank, tab, CR, LF separate).
+std::vector<std::string> split_tokens(const std::string& line);
+
+}  // namespace quorix
