@@ -9,6 +9,7 @@
 #include "interface/options.h"
 #include "interface/uci.h"
 #include "search/thread.h"
+#include "search/threads.h"
 
 namespace quorix {
 
@@ -20,7 +21,7 @@ void engine_startup() {
   std::fflush(nullptr);
   init_start_time();
   reseed_random();
-  init_thread_records(1);
+  threads_resize(1);
   std::printf("Quorix %s by the Quorix developers\n", "");
   std::printf("using hardware POPCNT\n");
   init_attack_tables();
