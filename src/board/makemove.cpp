@@ -28,6 +28,21 @@ inline void move_piece_bb(Position& c, int col, int pt, int from, int to) {
   c.bb[col * 7] ^= ft;
 }
 
+// Copies the first N bytes of a position record (both records are 64-byte aligned).
+template <size_t N>
+inline void copy_prefix(Position& dst, const Position& src) {
+#if defined(QUORIX_AVX2)
+  constexpr size_t V = N / 32;
+  auto* d = reinterpret_cast<__m256i*>(&dst);
+  auto* s = reinterpret_cast<const __m256i*>(&src);
+  for (size_t i = 0; i < V; i++) _mm256_store_si256(d + i, _mm256_load_si256(s + i));
+  if constexpr (N % 32 != 0)
+    std::memcpy(reinterpret_cast<char*>(&dst) + V * 32, reinterpret_cast<const char*>(&src) + V * 32, N % 32);
+#else
+  std::memcpy(static_cast<void*>(&dst), &src, N);
+#endif
+}
+
 inline void prefetch_pawn(const Position& c) {
   if (c.pawn_table) __builtin_prefetch(c.pawn_table + (uint32_t(c.pawn_key) & g_pawn_mask));
 }
@@ -36,7 +51,8 @@ inline void prefetch_pawn(const Position& c) {
 
 int make_move(const Position& parent, Position& child, Move m) {
   const bool nn = !opt::use_regular_eval;
-  std::memcpy(static_cast<void*>(&child), &parent, nn ? POS_COPY_FULL : POS_COPY_REGULAR);
+  if (nn) copy_prefix<POS_COPY_FULL>(child, parent);
+  else copy_prefix<POS_COPY_REGULAR>(child, parent);
   child.his = const_cast<Position*>(&parent);
   child.moved_type = child.moved_piece = child.captured_type = 0;
   child.last_move = m;
@@ -111,8 +127,8 @@ int make_move(const Position& parent, Position& child, Move m) {
     child.key = key;
     if (nn) {
       child.kst.count = 2;
-      child.kst.changed[0] = king_id;
-      child.kst.changed[1] = rook_id;
+      child.kst.changed[0] = uint8_t(king_id);
+      child.kst.changed[1] = uint8_t(rook_id);
       auto& c0 = child.kst.changes[0];
       auto& c1 = child.kst.changes[1];
       c0.old_w = pi.list[0][king_id & 31]; c0.old_b = pi.list[1][king_id & 31];
@@ -121,8 +137,8 @@ int make_move(const Position& parent, Position& child, Move m) {
       c1.new_w = xnnue::code_w(rook_pc, u); c1.new_b = xnnue::code_b(rook_pc, u);
       pi.ids[k] = xnnue::I_NONE;
       if (r != t) pi.ids[r] = xnnue::I_NONE;
-      pi.ids[t] = king_id;
-      pi.ids[u] = rook_id;
+      pi.ids[t] = uint8_t(king_id);
+      pi.ids[u] = uint8_t(rook_id);
       if (king_id < 32) { pi.list[0][king_id] = c0.new_w; pi.list[1][king_id] = c0.new_b; }
       if (rook_id < 32) { pi.list[0][rook_id] = c1.new_w; pi.list[1][rook_id] = c1.new_b; }
     }
@@ -155,7 +171,7 @@ int make_move(const Position& parent, Position& child, Move m) {
   uint32_t mover_id = pi.ids[from];
   if (nn) {
     auto& c0 = child.kst.changes[0];
-    child.kst.changed[0] = mover_id;
+    child.kst.changed[0] = uint8_t(mover_id);
     c0.old_w = pi.list[0][mover_id & 31];
     c0.old_b = pi.list[1][mover_id & 31];
     c0.new_w = xnnue::code_w(pc, to);
@@ -226,7 +242,7 @@ int make_move(const Position& parent, Position& child, Move m) {
       uint32_t cid = pi.ids[cap_sq];
       auto& c1 = child.kst.changes[1];
       child.kst.count = 2;
-      child.kst.changed[1] = cid;
+      child.kst.changed[1] = uint8_t(cid);
       c1.old_w = pi.list[0][cid & 31];
       c1.old_b = pi.list[1][cid & 31];
       c1.new_w = c1.new_b = 0;
@@ -235,7 +251,7 @@ int make_move(const Position& parent, Position& child, Move m) {
       (void)cap_code;
     }
     pi.ids[from] = xnnue::I_NONE;
-    pi.ids[to] = mover_id;
+    pi.ids[to] = uint8_t(mover_id);
     if (kind >= MK_PROMO_Q) QUORIX_CHECK(pi.ids[from] == xnnue::I_NONE, "p->kst.pi.ids[fr] == xnnue::I_NONE");
     if (mover_id < 32) {
       pi.list[0][mover_id] = child.kst.changes[0].new_w;
@@ -247,7 +263,11 @@ int make_move(const Position& parent, Position& child, Move m) {
   prefetch_pawn(child);
 
   child.bb[14] = child.bb[0] | child.bb[7];
-  if (king_attacked(child, s)) return 0;
+  // A move can expose the own king only when the king moves, the side was in
+  // check, the move is en passant, or the piece leaves a line through the king.
+  if (pt == KING || parent.in_check || kind == MK_EP || (LT.queen_ray[parent.king_sq[s]] & sq_bb(from))) {
+    if (king_attacked(child, s)) return 0;
+  }
   if (pt == PAWN) child.fifty = 0;
   child.ply++;
   child.key = key;

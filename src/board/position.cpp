@@ -77,7 +77,7 @@ void build_piece_state(Position& p) {
         id = next_id++;
       else
         continue;
-      pi.ids[sq] = id;
+      pi.ids[sq] = uint8_t(id);
       pi.list[0][id] = xnnue::code_w(pc, sq);
       pi.list[1][id] = xnnue::code_b(pc, sq);
     }

@@ -43,6 +43,16 @@ bool see_at_least(const Position& p, Move m, const int* V, int threshold) {
   swap = V[piece_type(p.board[from])] - swap;
   if (swap <= 0) return true;
   Bitboard occ = p.bb[14] ^ sq_bb(from) ^ sq_bb(to);
+  {
+    // Cheap test first: nobody of the other side can recapture.
+    const int o = s ^ 1;
+    Bitboard diag = p.pieces(o, BISHOP) | p.pieces(o, QUEEN), line = p.pieces(o, ROOK) | p.pieces(o, QUEEN);
+    bool hit = (pawn_attacks(s, to) & p.pieces(o, PAWN)) || (knight_attacks(to) & p.pieces(o, KNIGHT)) ||
+               (king_attacks(to) & p.pieces(o, KING)) ||
+               ((LT.bishop_ray[to] & diag) && (bishop_attacks(to, occ) & diag)) ||
+               ((LT.rook_ray[to] & line) && (rook_attacks(to, occ) & line));
+    if (!hit) return true;
+  }
   Bitboard attackers = attackers_to(p, to, occ) & occ;
   Bitboard pinned = pinned_pieces(p, WHITE) | pinned_pieces(p, BLACK);
   Bitboard diag = p.bb[3] | p.bb[5] | p.bb[10] | p.bb[12];

@@ -10,19 +10,21 @@ constexpr int KING_ID_WHITE = 30;
 constexpr int KING_ID_BLACK = 31;
 constexpr int MAX_HIDDEN = 256;
 
+// Narrow field types keep the record small: copy-make copies it at every node.
 struct PieceIds {
-  uint32_t ids[64];        // piece id per square, I_NONE when empty
-  uint32_t list[2][32];    // feature code per perspective and id, 0 when off the board
+  uint8_t ids[64];         // piece id per square, I_NONE when empty
+  uint16_t list[2][32];    // feature code per perspective and id, 0 when off the board
 };
 
 struct Change {
-  uint32_t old_w, old_b, new_w, new_b;
+  uint16_t old_w, old_b, new_w, new_b;
 };
 
 struct PieceState {
   PieceIds pi;
-  uint32_t count;          // pieces changed by the move that produced this state (0..2)
-  uint32_t changed[2];     // their ids
+  uint8_t count;           // pieces changed by the move that produced this state (0..2)
+  uint8_t changed[2];      // their ids
+  uint8_t pad_;
   Change changes[2];
 };
 
@@ -37,7 +39,7 @@ constexpr uint32_t BASE_B[16] = {0, 65, 193, 321, 449, 577, 705, 0, 0, 1, 129, 2
 // Set by the network loader: black-perspective square transform is sq^56 when set, sq^63 when clear.
 extern bool g_flip;
 inline uint32_t flip_sq(int sq) { return uint32_t(sq ^ (g_flip ? 56 : 63)); }
-inline uint32_t code_w(int pc, int sq) { return BASE_W[pc] + uint32_t(sq); }
-inline uint32_t code_b(int pc, int sq) { return BASE_B[pc] + flip_sq(sq); }
+inline uint16_t code_w(int pc, int sq) { return uint16_t(BASE_W[pc] + uint32_t(sq)); }
+inline uint16_t code_b(int pc, int sq) { return uint16_t(BASE_B[pc] + flip_sq(sq)); }
 
 }  // namespace quorix::xnnue
