@@ -7,6 +7,7 @@
 #include "board/makemove.h"
 #include "board/movegen.h"
 #include "board/movetext.h"
+#include "interface/option_hooks.h"
 #include "interface/option_table.h"
 #include "interface/options.h"
 #include "interface/uci.h"
@@ -232,8 +233,10 @@ void dispatch_command(const std::vector<std::string>& tok, const std::string& ra
   } else if (cmd == "ucinewgame") {
     if (searching) return;
     reseed_random();
+    tablebase_reinit(opt::syzygy_path);
   } else if (cmd == "setoption") {
-    setoption_command(tok, raw);
+    SetOptionResult r = setoption_command(tok, raw);
+    if (r.changed) after_option_change(r.name);
   } else if (cmd == "stop") {
     if (g_thread_count > 0) g_threads[0].stop.exchange(1);
     stop_requested = 1;

@@ -1,6 +1,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "interface/options.h"
 #include "search/thread.h"
 
 namespace quorix {
@@ -22,7 +23,10 @@ void SearchThread::reset_ordering_tables() {
 
 void init_thread_records(int n) {
   if (g_threads) {
-    for (int i = 0; i < g_thread_count; i++) g_threads[i].~SearchThread();
+    for (int i = 0; i < g_thread_count; i++) {
+      free_tables(g_threads[i].mat_table, g_threads[i].pawn_table);
+      g_threads[i].~SearchThread();
+    }
     std::free(g_threads);
   }
   g_threads = static_cast<SearchThread*>(std::aligned_alloc(64, sizeof(SearchThread) * n));
@@ -31,6 +35,7 @@ void init_thread_records(int n) {
     new (&g_threads[i]) SearchThread();
     g_threads[i].index = i;
     g_threads[i].reset_ordering_tables();
+    create_tables(g_threads[i].mat_table, g_threads[i].pawn_table, opt::table_memory, n);
   }
   g_thread_count = n;
 }
