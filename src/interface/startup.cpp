@@ -10,6 +10,7 @@
 #include "interface/uci.h"
 #include "search/thread.h"
 #include "search/threads.h"
+#include "search/tt.h"
 
 namespace quorix {
 
@@ -26,6 +27,10 @@ void engine_startup() {
   std::printf("using hardware POPCNT\n");
   init_attack_tables();
   options_register();
+  if (opt::hash_mb > 0) {
+    tt_resize(opt::hash_mb);
+    add_shutdown_hook(tt_free);
+  }
 }
 
 bool run_tool(int argc, char** argv, int& exit_code) {
