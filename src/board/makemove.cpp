@@ -224,8 +224,8 @@ int make_move(const Position& parent, Position& child, Move m) {
     child.fifty = 0;
     key ^= zobrist[s][PAWN][to] ^ zobrist[s][q][to];
     child.pawn_key ^= pawn_zobrist[s][PAWN][to];
-    child.mat_key += uint64_t(material_keys[s][q * 2 + square_color(to)] - material_keys[s][2 + square_color(to)]);
-    child.mat_key_plain += uint64_t(material_keys[s][q * 2] - material_keys[s][2]);
+    child.mat_key += uint64_t(material_keys[s][q * 2 + square_color(to)]) - uint64_t(material_keys[s][2 + square_color(to)]);
+    child.mat_key_plain += uint64_t(material_keys[s][q * 2]) - uint64_t(material_keys[s][2]);
     child.psq += psq_table[s][q][to] - psq_table[s][PAWN][to];
     child.phase = int16_t(child.phase + PHASE_WEIGHT[q]);
     child.bb[s * 7 + PAWN] ^= sq_bb(to);

@@ -618,16 +618,14 @@ Move next_main(MovePicker& mp) {
         }
         break;
       case ST_KILLER1:
-      case ST_KILLER2: {
-        Move k = st == ST_KILLER1 ? mp.killer1 : mp.killer2;
-        if (!k || was_returned(mp, k) || !is_pseudo_legal(p, k)) break;
-        if (p.board[move_to(k)] && move_kind(k) != MK_CASTLE) break;
-        mp.returned[mp.returned_count++] = k;
-        return k;
-      }
+      case ST_KILLER2:
       case ST_COUNTER: {
-        Move k = mp.counter;
+        // Only quiet moves (or castling): captures, en passant and promotions
+        // come from the list stages, and returning them here would repeat them.
+        Move k = st == ST_KILLER1 ? mp.killer1 : st == ST_KILLER2 ? mp.killer2 : mp.counter;
         if (!k || was_returned(mp, k) || !is_pseudo_legal(p, k)) break;
+        int kk = move_kind(k);
+        if (kk == MK_EP || kk >= MK_PROMO_Q || (p.board[move_to(k)] && kk != MK_CASTLE)) break;
         mp.returned[mp.returned_count++] = k;
         return k;
       }

@@ -177,7 +177,7 @@ void set_fen(Position& p, const char* fen) {
   else {
     std::fprintf(stderr, "Error in ctm for fen \"%s\"", buf);
     std::fflush(stderr);
-    std::exit(1);
+    std::_Exit(1);  // no static destructors: other threads are still running
   }
   c++;
 

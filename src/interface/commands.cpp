@@ -134,7 +134,7 @@ bool position_command(const std::vector<std::string>& tok) {
   } else {
     std::fprintf(stderr, "Error here!\n");
     std::fflush(stderr);
-    std::exit(1);
+    std::_Exit(1);  // no static destructors: other threads are still running
   }
   size_t mv = tok.size();
   for (size_t i = start; i < tok.size(); i++)
