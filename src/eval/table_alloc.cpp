@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/mman.h>
+
 #include "eval/hash_tables.h"
 
 namespace quorix {
@@ -15,7 +17,15 @@ uint64_t alloc_limit = 0;
 
 void* alloc_table(uint64_t bytes, const char* name) {
   void* p = nullptr;
-  if (!alloc_limit || bytes <= alloc_limit) p = std::aligned_alloc(64, size_t(bytes));
+  // Large tables sit on 2 MB boundaries and ask for huge pages: make_move prefetches a
+  // random entry at every node, and with small pages each of those is a TLB miss.
+  constexpr uint64_t HUGE = uint64_t(2) << 20;
+  const bool huge = bytes >= HUGE;
+  const uint64_t size = huge ? (bytes + HUGE - 1) / HUGE * HUGE : (bytes + 63) / 64 * 64;
+  if (!alloc_limit || bytes <= alloc_limit) p = std::aligned_alloc(huge ? HUGE : 64, size_t(size));
+#ifdef MADV_HUGEPAGE
+  if (p && huge) madvise(p, size_t(size), MADV_HUGEPAGE);
+#endif
   if (!p) {
     std::fprintf(stderr, "Unable to allocate %d bytes of memory for %s\n", int(bytes), name);
     std::fflush(nullptr);
