@@ -8,6 +8,7 @@
 #include "board/movegen.h"
 #include "board/movetext.h"
 #include "interface/option_hooks.h"
+#include "interface/driver.h"
 #include "interface/option_table.h"
 #include "interface/options.h"
 #include "interface/uci.h"
@@ -232,6 +233,7 @@ void dispatch_command(const std::vector<std::string>& tok, const std::string& ra
     go_parse(tok);
   } else if (cmd == "ucinewgame") {
     if (searching) return;
+    g_live_skill = opt::skill;
     reseed_random();
     tablebase_reinit(opt::syzygy_path);
   } else if (cmd == "setoption") {

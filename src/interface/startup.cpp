@@ -5,6 +5,7 @@
 
 #include "board/attacks.h"
 #include "board/position.h"
+#include "interface/bench.h"
 #include "interface/option_table.h"
 #include "interface/options.h"
 #include "interface/uci.h"
@@ -34,9 +35,11 @@ void engine_startup() {
 }
 
 bool run_tool(int argc, char** argv, int& exit_code) {
-  (void)argc;
-  (void)argv;
   exit_code = 0;
+  if (argc > 1 && std::strcmp(argv[1], "bench") == 0) {
+    exit_code = run_bench(argc, argv);
+    return true;
+  }
   return false;
 }
 

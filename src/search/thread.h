@@ -12,6 +12,22 @@ constexpr int MAX_PLY = 128;
 constexpr int CONT_ROWS = 16 * 64;      // one row per (piece code, to square)
 constexpr int CONT_ROW_SIZE = 16 * 64;  // cells per row
 
+// Node counter: written only by its own thread, read by others without locking
+// (relaxed atomics compile to plain loads and stores).
+struct NodeCounter {
+  std::atomic<uint64_t> v{0};
+  uint64_t operator++() {
+    uint64_t n = v.load(std::memory_order_relaxed) + 1;
+    v.store(n, std::memory_order_relaxed);
+    return n;
+  }
+  NodeCounter& operator=(uint64_t x) {
+    v.store(x, std::memory_order_relaxed);
+    return *this;
+  }
+  operator uint64_t() const { return v.load(std::memory_order_relaxed); }
+};
+
 struct alignas(64) SearchThread {
   // Move ordering tables (owned by this thread only).
   uint32_t history[16 * 4096];
@@ -20,7 +36,7 @@ struct alignas(64) SearchThread {
   uint32_t killers[MAX_PLY + 2][2];
   uint16_t cont_history[CONT_ROWS * CONT_ROW_SIZE];
 
-  uint64_t nodes = 0;
+  NodeCounter nodes;
   std::atomic<uint8_t> stop{0};
   int index = 0;
 
