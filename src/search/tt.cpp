@@ -51,11 +51,11 @@ bool map_clusters(uint64_t count) {
 }
 
 // Higher value = better victim: age counts 8 per generation against depth, retain and bound.
-inline int replace_value(const TTEntry& e, uint32_t gen) {
+QUORIX_TT_RACY inline int replace_value(const TTEntry& e, uint32_t gen) {
   return int((gen - e.generation) & 255) * 8 - e.depth - e.retain - int8_t(e.bound);
 }
 
-TTEntry* pick_victim(TTCluster* c) {
+QUORIX_TT_RACY TTEntry* pick_victim(TTCluster* c) {
   TTEntry* victim = &c->slot[0];
   int best = replace_value(c->slot[0], g_tt.generation);
   for (int i = 1; i < 4; i++) {
@@ -124,7 +124,8 @@ void tt_clear() {
   g_tt.table_used = false;
 }
 
-void tt_store(uint64_t key, int depth, int score, int bound, Move move, int retain, int eval, bool pv) {
+QUORIX_TT_RACY void tt_store(uint64_t key, int depth, int score, int bound, Move move, int retain, int eval,
+                             bool pv) {
   if (score < -TT_STORE_LIMIT || score > TT_STORE_LIMIT) return;
   TTCluster* c = g_tt.clusters + (key & g_tt.mask);
   const uint32_t k32 = uint32_t(key >> 32);
@@ -175,7 +176,7 @@ void tt_store(uint64_t key, int depth, int score, int bound, Move move, int reta
   v->flags = pv ? TT_FLAG_PV : 0;
 }
 
-void tt_mark_busy(uint64_t key, bool busy) {
+QUORIX_TT_RACY void tt_mark_busy(uint64_t key, bool busy) {
   TTCluster* c = g_tt.clusters + (key & g_tt.mask);
   const uint32_t k32 = uint32_t(key >> 32);
   for (TTEntry& e : c->slot)
@@ -192,7 +193,7 @@ void tt_mark_busy(uint64_t key, bool busy) {
   v->flags = busy ? TT_FLAG_BUSY : 0;
 }
 
-int tt_hashfull() {
+QUORIX_TT_RACY int tt_hashfull() {
   if (!g_tt.clusters) return 0;
   const uint64_t n = g_tt.cluster_count < 1000 ? g_tt.cluster_count : 1000;
   uint64_t count = 0;

@@ -57,6 +57,10 @@ struct TranspositionTable {
 
 extern TranspositionTable g_tt;
 
+// All threads read and write slots without locks by design (a torn slot only costs a
+// checked move candidate); the thread sanitizer is told so.
+#define QUORIX_TT_RACY __attribute__((no_sanitize("thread")))
+
 // Mate scores are kept relative to the node that stored them.
 inline int score_to_tt(int score, int ply) {
   if (score >= MATE_BOUND) return score + ply;
@@ -79,7 +83,7 @@ void tt_free();
 void tt_clear();
 
 // First slot of the key's cluster (slot order 0..3) holding the key, or nullptr.
-inline TTEntry* tt_probe(uint64_t key) {
+QUORIX_TT_RACY inline TTEntry* tt_probe(uint64_t key) {
   TTCluster* c = g_tt.clusters + (key & g_tt.mask);
   const uint32_t k32 = uint32_t(key >> 32);
   for (TTEntry& e : c->slot)
