@@ -28,7 +28,7 @@ struct alignas(64) Position {
   uint32_t last_move;
   int32_t static_eval;
   int32_t stat_score;       // search field 1
-  int32_t search_field2;    // search field 2
+  int32_t search_field2;    // search field 2: last tapered positional score of the classical evaluation
   uint32_t piece_count;
   uint16_t moved_type, moved_piece, captured_type;
   uint16_t ply;
