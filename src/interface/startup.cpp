@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "board/attacks.h"
+#include "board/material.h"
 #include "board/position.h"
+#include "eval/evaluate.h"
 #include "interface/bench.h"
 #include "interface/option_table.h"
 #include "interface/options.h"
@@ -27,7 +29,9 @@ void engine_startup() {
   std::printf("Quorix %s by the Quorix developers\n", "");
   std::printf("using hardware POPCNT\n");
   init_attack_tables();
+  init_material_signatures();
   options_register();
+  apply_eval_settings();
   if (opt::hash_mb > 0) {
     tt_resize(opt::hash_mb);
     add_shutdown_hook(tt_free);
