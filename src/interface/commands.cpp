@@ -13,6 +13,7 @@
 #include "interface/options.h"
 #include "interface/uci.h"
 #include "search/thread.h"
+#include "xnnue/network.h"
 
 namespace quorix {
 
@@ -242,6 +243,11 @@ void dispatch_command(const std::vector<std::string>& tok, const std::string& ra
   } else if (cmd == "stop") {
     if (g_thread_count > 0) g_threads[0].stop.exchange(1);
     stop_requested = 1;
+  } else if (cmd == "nnue") {
+    int score;
+    if (xnnue::network_score(game_history[game_length], opt::nnue_scale, score)) std::printf("%d\n", score);
+    else info("no network is loaded; set WeightsFile to a network file");
+    std::fflush(stdout);
   }
 }
 
