@@ -8,12 +8,12 @@
 #include "board/position.h"
 #include "eval/evaluate.h"
 #include "interface/bench.h"
+#include "interface/option_hooks.h"
 #include "interface/option_table.h"
 #include "interface/options.h"
 #include "interface/uci.h"
 #include "search/thread.h"
 #include "search/threads.h"
-#include "xnnue/network.h"
 #include "search/tt.h"
 
 namespace quorix {
@@ -29,16 +29,16 @@ void engine_startup() {
   threads_resize(1);
   std::printf("Quorix %s by the Quorix developers\n", "");
   std::printf("using hardware POPCNT\n");
+  book_reopen();
   init_attack_tables();
   init_material_signatures();
   options_register();
   apply_eval_settings();
+  tablebase_reinit(opt::syzygy_path);
   if (opt::hash_mb > 0) {
     tt_resize(opt::hash_mb);
     add_shutdown_hook(tt_free);
   }
-  xnnue::load_embedded_network();
-  add_shutdown_hook(xnnue::release_network);
 }
 
 bool run_tool(int argc, char** argv, int& exit_code) {
