@@ -13,6 +13,7 @@
 #include "board/makemove.h"
 #include "board/movegen.h"
 #include "board/movetext.h"
+#include "eval/eval_params.h"
 #include "eval/evaluate.h"
 #include "interface/options.h"
 #include "interface/report.h"
@@ -42,29 +43,18 @@ constexpr int SKILL_DEPTH_NETWORK[26] = {1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 
 constexpr int SKILL_NOISE_NETWORK[26] = {9000, 9000, 7000, 5500, 4000, 2700, 1600, 900, 1000, 700, 550, 400, 275,
                                          185,  95,   155,  75,   145,  25,   105,  175, 25,  25,  25,  25,  0};
 
-struct PersonalityRow {
-  const char* name;
-  int dynamism, contempt;
-};
-constexpr PersonalityRow PERSONALITIES[8] = {{"Default", 100, 0},    {"Aggressive", 150, 50}, {"Defensive", 100, -50},
-                                             {"Active", 150, 50},    {"Positional", 100, 10}, {"Endgame", 100, 0},
-                                             {"Beginner", 80, -100}, {"Human", 100, 100}};
-
-int personality_index() {
-  for (int i = 0; i < 8; i++)
-    if (opt::personality == PERSONALITIES[i].name) return i;
-  return 0;
-}
-
 bool mcts_active_last = false;  // the previous search ran the Monte-Carlo search
 int last_root_ply = -1;
 int search_dynamism = 100;
 int search_contempt = 0;       // c of the running search
-int contempt_pair[2] = {0, 0}; // evaluation contempt (mg, eg), side to move's view unless fixed for White
+int contempt_side = WHITE;     // colour that gets +c (the side to move unless "White Contempt")
 
+// Evaluation contempt pair (10c, 10c/4) for contempt_side, negated for the other colour.
 void set_contempt(int c) {
-  contempt_pair[0] = 10 * c;
-  contempt_pair[1] = 10 * c / 4;
+  const Score v = make_score(10 * c, 10 * c / 4);
+  g_contempt[contempt_side] = v;
+  g_contempt[contempt_side ^ 1] = -v;
+  g_contempt_mg = mg_value(g_contempt[WHITE]);
 }
 
 // Legal moves of the root, filtered by the searchmoves text; the stored move goes first.
@@ -207,13 +197,16 @@ void think(Position& root, double target, int max_depth, const std::string& sear
   root.null_marker = 0;
   root.ext_byte = 1;
   const int saved_regular = opt::use_regular_eval;
-  const int pidx = personality_index();
+  const int pidx = g_personality >= 0 && g_personality < PERS_COUNT ? g_personality : 0;
+  const PersonalityRow& prow = personality_rows[pidx];
   if (pidx != 0) {
     opt::use_regular_eval = 1;
-    search_dynamism = PERSONALITIES[pidx].dynamism;
+    search_dynamism = prow.dynamism;
   } else {
     search_dynamism = opt::dynamism;
   }
+  g_attack_weight[root.side()] = prow.attack_weight_own;
+  g_attack_weight[root.side() ^ 1] = prow.attack_weight_opp;
   // 2. Armageddon.
   int shift = 0;
   g_draw_score[WHITE] = g_draw_score[BLACK] = 0;
@@ -227,7 +220,16 @@ void think(Position& root, double target, int max_depth, const std::string& sear
     shift = -36;
   }
   // 3. Dynamism grows with the thread count.
-  if (!mcts_active_last) search_dynamism += int(5 * std::log2(double(g_thread_count)));
+  if (!mcts_active_last) {
+    search_dynamism += int(5 * std::log2(double(g_thread_count)));
+    g_history_prune_threshold = 23000;
+    g_history_offset = 17058;
+  } else {
+    g_history_prune_threshold = 19000;
+    g_history_offset = 16000;
+  }
+  g_dynamism_weight_mg = search_dynamism * 193 / 100;
+  g_dynamism_weight_eg = search_dynamism * 160 / 100;
   // 4. Skill.
   g_live_skill = opt::auto_skill ? g_live_skill : opt::skill;
   g_live_skill = std::clamp(g_live_skill, 0, 25);
@@ -236,14 +238,17 @@ void think(Position& root, double target, int max_depth, const std::string& sear
   g_skill_noise = classical ? SKILL_NOISE_CLASSICAL[g_live_skill] * 2 : SKILL_NOISE_NETWORK[g_live_skill];
   g_skill_depth = classical ? SKILL_DEPTH_CLASSICAL[g_live_skill] : SKILL_DEPTH_NETWORK[g_live_skill];
   if (g_live_skill == 25 && opt::variety != 0) g_skill_noise = opt::variety;
+  g_noise_range = g_skill_noise;
+  g_noise_seed = g_random_seed;
   // 5. Search tables; a new game re-runs the evaluation set-up.
   build_search_tables(g_thread_count, false);
   if (int(root.ply) < last_root_ply) apply_eval_settings();
   last_root_ply = root.ply;
   // 6. Contempt.
   int c = opt::contempt + (root.side() == WHITE ? shift : -shift);
-  if (pidx != 0 && !opt::white_contempt) c = PERSONALITIES[pidx].contempt;
+  if (pidx != 0 && !opt::white_contempt) c = prow.contempt;
   search_contempt = c;
+  contempt_side = opt::white_contempt ? WHITE : root.side();
   set_contempt(c);
   // 7. Search switches.
   g_null_pruning = opt::null_move_pruning != 0;
@@ -292,6 +297,7 @@ void think(Position& root, double target, int max_depth, const std::string& sear
   if (!g_root_move_count) g_root_move_count = build_root_moves(root, searchmoves);
   t0.nodes = 0;
   int static_eval = root.in_check ? 0 : evaluate(root, -35000, 35000);
+  g_lazy_margin = std::min(std::max(std::abs(static_eval), 350), 1050) + 150;
   log_printf("fen: %s\n", [&] {
     static char fen[128];
     get_fen(root, fen);

@@ -8,6 +8,7 @@
 
 #include "board/makemove.h"
 #include "board/movetext.h"
+#include "eval/eval_params.h"
 #include "eval/evaluate.h"
 #include "interface/options.h"
 #include "interface/report.h"
@@ -41,8 +42,6 @@ int g_fut_step = 80;
 
 namespace {
 
-constexpr int HISTORY_OFFSET = 17058;
-constexpr int HISTORY_PRUNE = 23000;
 constexpr int PRUNE_DEPTH = 23;
 constexpr int INF = 32001;
 constexpr int SEE_STEPS[11] = {0, -17, -65, -141, -242, -365, -506, -662, -830, -1007, -1189};
@@ -59,13 +58,8 @@ struct ExclusionKeys {
 };
 constexpr ExclusionKeys EXCL{};
 
-// Optimistic capture gains by game phase used by the quiescence futility test.
-inline int qs_capture_gain(int type, int phase) {
-  static constexpr int MG[7] = {0, 90, 330, 340, 500, 1000, 0};
-  static constexpr int EG[7] = {0, 120, 300, 320, 540, 1000, 0};
-  int ph = phase > 96 ? 96 : phase < 0 ? 0 : phase;
-  return (MG[type] * ph + EG[type] * (96 - ph)) / 96;
-}
+// Optimistic capture gain by game phase for the quiescence futility test.
+inline int qs_capture_gain(int type, int phase) { return g_phase_piece_value[phase > 96 ? 96 : phase < 0 ? 0 : phase][type]; }
 
 // Copy of a slot taken at probe time; slots are shared without locks.
 struct Probe {
@@ -531,7 +525,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
       if (!quiet || check) {
         if (depth <= 14 && see_below(p, m, see_margin)) continue;
       } else {
-        if (count > lmp && depth <= 20 && !in_check && hsum / 4 < HISTORY_PRUNE) continue;
+        if (count > lmp && depth <= 20 && !in_check && hsum / 4 < g_history_prune_threshold) continue;
         int pd = std::max(0, depth - 2 - g_red_pred[imp][std::min(depth, 127)][std::min(count + 1, 63)]);
         if (pd <= 6) {
           int idx = pc * 64 + to;
@@ -568,7 +562,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
       // Statistics score of this move, read by the child.
       if (mp.stage == ST_HASH) p.stat_score = 4000;
       else if (capture) p.stat_score = mp.stage == ST_DEFERRED ? -4000 : 4000;
-      else p.stat_score = hsum / 4 - HISTORY_OFFSET;
+      else p.stat_score = hsum / 4 - g_history_offset;
       if (n < 6) {
         int d = n - 2;
         if (under) d = (d / 2) & ~1;
@@ -776,7 +770,7 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
       int n = depth + ext;
       if (mp.stage == ST_HASH) p.stat_score = 4000;
       else if (capture) p.stat_score = mp.stage == ST_DEFERRED ? -4000 : 4000;
-      else p.stat_score = hsum / 4 - HISTORY_OFFSET;
+      else p.stat_score = hsum / 4 - g_history_offset;
       if (busy_marks) mark_busy(child.key, true);
       if (count == 1) {
         v = -search_pv(sd, child, -beta, -alpha, n - 2, ply + 1, false);
