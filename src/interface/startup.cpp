@@ -14,6 +14,7 @@
 #include "interface/uci.h"
 #include "search/thread.h"
 #include "search/threads.h"
+#include "xnnue/network.h"
 #include "search/tt.h"
 
 namespace quorix {
@@ -39,6 +40,8 @@ void engine_startup() {
     tt_resize(opt::hash_mb);
     add_shutdown_hook(tt_free);
   }
+  xnnue::load_embedded_network();
+  add_shutdown_hook(xnnue::release_network);
 }
 
 bool run_tool(int argc, char** argv, int& exit_code) {
