@@ -1,5 +1,6 @@
 // Option table: the "uci" listing, "setoption" parsing and the follow-up after a change.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -213,7 +214,7 @@ TEST_F(OptionsTest, ThreadsAreClampedAndThePoolRebuilt) {
 }
 
 TEST_F(OptionsTest, LogFileOpensAndEmptyCloses) {
-  std::string path = ::testing::TempDir() + "quorix_opt_log.txt";
+  std::string path = ::testing::TempDir() + "quorix_opt_log_" + std::to_string(getpid()) + ".txt";
   std::remove(path.c_str());
   EXPECT_EQ(run("setoption name Log File value " + path), "info string Log file is " + path + "\n");
   log_printf("first %d\n", 1);

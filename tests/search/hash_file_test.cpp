@@ -1,11 +1,13 @@
 // Saving and loading the transposition table through the UCI options.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "interface/commands.h"
@@ -25,8 +27,11 @@ std::string uci(const std::string& line) {
 
 class HashFileTest : public ::testing::Test {
  protected:
-  std::string path = ::testing::TempDir() + "quorix_hash_test.bin";
+  std::string path;
   void SetUp() override {
+    // One file per test and process: CTest runs tests in parallel.
+    path = ::testing::TempDir() + "quorix_hash_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+           "_" + std::to_string(getpid()) + ".bin";
     options_register();
     uci("setoption name Hash value 1");
     uci("setoption name Hash File Name value " + path);
