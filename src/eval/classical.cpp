@@ -111,16 +111,18 @@ int material(Position& p, float& scale) {
     sc *= PAWN_G[d];
   }
 
-  int v = 96 * (Sw - Sb);
-  if (opposite_bishops) v = int(std::fma(0.001666666, double(phase), 0.8) * double(v));
-  v = int(double(sc) * double(v));
+  // 64-bit steps: positions with dozens of queens must not overflow.
+  int64_t v = 96 * int64_t(Sw - Sb);
+  if (opposite_bishops) v = int64_t(std::fma(0.001666666, double(phase), 0.8) * double(v));
+  v = int64_t(double(sc) * double(v));
   if (v > 76800) v -= (v - 76800) * phase / 288;
   else if (v < -76800) v -= (v + 76800) * phase / 288;
   v = v * 97 / 100 * 105 / 100;
   sc *= g_et.phase_scale[phase];
-  if (p.mat_table) p.mat_table[key & (MAT_TABLE_ENTRIES - 1)] = MaterialEntry{key, sc, v};
+  const int result = int(v);
+  if (p.mat_table) p.mat_table[key & (MAT_TABLE_ENTRIES - 1)] = MaterialEntry{key, sc, result};
   scale = sc;
-  return v;
+  return result;
 }
 
 namespace {

@@ -223,6 +223,29 @@ TEST_F(EvalTest, ColourMirrorGivesTheSameScoreForTheSideToMove) {
   EXPECT_GT(nonzero, int(seen.size()) / 2);
 }
 
+// Positions no game reaches still evaluate without overflow or out-of-range reads
+// (run under the sanitizers).
+TEST_F(EvalTest, OddPositionsStayFinite) {
+  opt::use_regular_eval = 1;
+  const char* fens[] = {
+      "QQQQQQQQ/QQQQQQQQ/QQQQQQQQ/QQQQQQQQ/8/8/8/k6K w - - 0 1",
+      "qqqqqqqq/qqqqqqqq/qqqqqqqq/1qqqqqqq/8/8/PPPPPPPP/k6K b - - 0 1",
+      "P6k/8/8/8/8/8/8/K6p w - - 0 1",           // pawns on the back ranks
+      "8/8/8/8/8/8/8/8 w - - 0 1",               // no kings at all
+      "k7/PPPPPPPP/PPPPPPPP/8/8/pppppppp/pppppppp/7K w - - 0 1",
+      "kbbbbbbb/bbbbbbbb/8/8/8/8/NNNNNNNN/NNNNNNNK w - - 0 1",
+  };
+  for (const char* fen : fens) {
+    for (bool cached : {false, true}) {
+      Position p = pos(fen);
+      if (!cached) p.mat_table = nullptr, p.pawn_table = nullptr;
+      int v = evaluate(p, -35000, 35000);
+      EXPECT_LT(std::abs(v), 100000) << fen;
+      EXPECT_EQ(evaluate(p, -35000, 35000), v) << fen;
+    }
+  }
+}
+
 TEST_F(EvalTest, EveryPersonalityBuildsSaneTables) {
   const std::string saved = opt::personality;
   opt::use_regular_eval = 1;
