@@ -77,11 +77,12 @@ __attribute__((no_sanitize("thread"))) inline void tt_read(uint64_t key, int ply
   TTEntry c = *e;
   if (uint32_t(key >> 32) != c.key32) return;
   pr.found = true;
-  pr.eval = c.eval;
+  // Slots may come from a loaded hash file: values are kept inside the ranges the search uses.
+  pr.eval = c.eval == TT_NO_EVAL ? TT_NO_EVAL : std::clamp(int(c.eval), -25000, 25000);
   pr.pv = (c.flags & TT_FLAG_PV) != 0;
   if (c.depth < -98) return;  // evaluation only
   pr.move = c.move;
-  pr.score = score_from_tt(c.score, ply);
+  pr.score = std::clamp(score_from_tt(c.score, ply), -MATE, MATE);
   pr.depth = c.depth;
   pr.bound = c.bound;
 }
@@ -152,6 +153,16 @@ struct ShallowMark {
     }
   }
 };
+
+bool has_legal_move(const Position& p) {
+  if (p.in_check) return has_legal_evasion(p);
+  uint32_t list[MAX_MOVES];
+  int n = generate_all(p, list);
+  Position child;
+  for (int i = 0; i < n; i++)
+    if (make_move(p, child, entry_move(list[i]))) return true;
+  return false;
+}
 
 // Whether a quiet pawn push creates a passed pawn deep in enemy territory.
 bool passed_push(const Position& p, Move m) {
@@ -668,7 +679,9 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
 
   Probe pr;
   tt_read(p.key, ply, pr);
-  if (pr.found && (pr.bound & TT_NO_MOVES)) return pr.score;
+  // A slot for a position without moves answers at once; the claim is checked because slots
+  // may come from a loaded hash file, and the score is recomputed for this ply.
+  if (pr.found && (pr.bound & TT_NO_MOVES) && !has_legal_move(p)) return in_check ? ply - MATE : draw_score(p);
   if (ply >= 2 && g_tb_probe_limit) {
     int tbs;
     if (tb_probe_search(p, ply, tbs)) return tbs;

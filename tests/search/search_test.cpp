@@ -17,6 +17,7 @@
 #include "search/search.h"
 #include "search/thread.h"
 #include "search/threads.h"
+#include "search/tt.h"
 #include "test_util.h"
 
 namespace quorix {
@@ -247,6 +248,34 @@ TEST(Search, RepetitionAtTheRootNeedsTwoEarlierOccurrences) {
   Outcome early = search(game[3], 4);
   EXPECT_NE(early.score, "cp 2000") << early.out;
   opt::armageddon = "Off";
+}
+
+TEST(Search, GarbageTableSlotsAreNotPlayed) {
+  // Slots as a corrupt hash file could leave them: moves that are not even pseudo-legal,
+  // out-of-range scores and evaluations, for the root and every child of the root.
+  Position p;
+  test::setup(p, START_FEN);
+  uint32_t list[MAX_MOVES];
+  int n = generate_all(p, list);
+  tt_clear();
+  for (int i = -1; i < n; i++) {
+    Position child;
+    const Position* at = &p;
+    if (i >= 0) {
+      if (!make_move(p, child, entry_move(list[i]))) continue;
+      at = &child;
+    }
+    TTEntry* e = nullptr;
+    tt_store(at->key, 40, 12345, TT_EXACT | TT_NO_MOVES, make_move_code(0, 63), 2, 31000, true);
+    e = tt_probe(at->key);
+    ASSERT_NE(e, nullptr);
+    e->score = 32767;
+    e->eval = -32767;
+  }
+  Outcome o = search(p, 6);
+  EXPECT_TRUE(legal_text(p, o.best)) << o.out;
+  EXPECT_NE(o.score.find("cp"), std::string::npos) << o.score;
+  tt_clear();
 }
 
 TEST(Search, SearchmovesRestrictTheRoot) {
