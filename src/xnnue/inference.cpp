@@ -114,32 +114,32 @@ void clip_avx2(const int16_t* acc, uint8_t* out) {
   }
 }
 
-// Sums of four vectors of 8 int32, as 4 int32.
-inline __m128i hsum4_epi32(__m256i a, __m256i b, __m256i c, __m256i d) {
-  __m256i ab = _mm256_hadd_epi32(a, b), cd = _mm256_hadd_epi32(c, d);
-  __m256i abcd = _mm256_hadd_epi32(ab, cd);
-  return _mm_add_epi32(_mm256_castsi256_si128(abcd), _mm256_extracti128_si256(abcd, 1));
+// Sums of eight vectors of 8 int32, as one vector (lane k = sum of r[k]).
+inline __m256i hsum8_epi32(const __m256i* r) {
+  __m256i h01 = _mm256_hadd_epi32(r[0], r[1]), h23 = _mm256_hadd_epi32(r[2], r[3]);
+  __m256i h45 = _mm256_hadd_epi32(r[4], r[5]), h67 = _mm256_hadd_epi32(r[6], r[7]);
+  __m256i a = _mm256_hadd_epi32(h01, h23), b = _mm256_hadd_epi32(h45, h67);
+  return _mm256_add_epi32(_mm256_permute2x128_si256(a, b, 0x20), _mm256_permute2x128_si256(a, b, 0x31));
 }
 
 template <int IN, int L>
 void layer1_avx2(const uint8_t* x, const int8_t* w, const int32_t* b, int32_t* s) {
-  static_assert(L % 4 == 0 && IN % 32 == 0);
+  static_assert(L % 8 == 0 && IN % 32 == 0);
   const __m256i ones = _mm256_set1_epi16(1);
-  for (int j = 0; j < L; j += 4) {
-    __m256i acc[4] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(),
-                      _mm256_setzero_si256()};
+  for (int j = 0; j < L; j += 8) {
+    __m256i acc[8];
+    for (int k = 0; k < 8; k++) acc[k] = _mm256_setzero_si256();
     for (int c = 0; c < IN; c += 32) {
       __m256i xv = _mm256_load_si256(reinterpret_cast<const __m256i*>(x + c));
-      for (int k = 0; k < 4; k++) {
+      for (int k = 0; k < 8; k++) {
         __m256i wv = _mm256_load_si256(reinterpret_cast<const __m256i*>(w + (j + k) * IN + c));
         // Pair sums of 0..127 by -128..127 stay inside 16 bits, so this is exact.
         __m256i prod = _mm256_madd_epi16(_mm256_maddubs_epi16(xv, wv), ones);
         acc[k] = _mm256_add_epi32(acc[k], prod);
       }
     }
-    __m128i sums = hsum4_epi32(acc[0], acc[1], acc[2], acc[3]);
-    sums = _mm_add_epi32(sums, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + j)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(s + j), sums);
+    __m256i sums = _mm256_add_epi32(hsum8_epi32(acc), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + j)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(s + j), sums);
   }
 }
 
