@@ -6,6 +6,7 @@
 #include "eval/eval_internal.h"
 #include "eval/evaluate.h"
 #include "interface/options.h"
+#include "interface/uci.h"
 #include "search/see.h"
 
 namespace quorix {
@@ -152,21 +153,31 @@ int find_personality() {
 
 const TunableParam* tunable_params() { return TUNABLES; }
 
-void apply_eval_settings() {
-  g_personality = find_personality();
-  const PersonalityRow& row = personality_rows[g_personality];
-  EvalTables& t = g_et;
+namespace {
+
+// Everything apply_eval_settings() publishes, built aside first.
+struct Settings {
+  EvalTables t;
+  uint64_t psq[2][8][64];
+  int piece_cp[8];
+  int capture_cp[6];
+  int phase_val[97][8];
+  int personality;
+};
+
+void build_settings(Settings& s) {
+  s.personality = find_personality();
+  const PersonalityRow& row = personality_rows[s.personality];
+  EvalTables& t = s.t;
 
   // Material values.
-  int capture_cp[6];
   t.piece_value[0] = t.piece_value[KING] = t.piece_value[7] = 0;
   for (int pt = PAWN; pt <= QUEEN; pt++) {
     t.piece_value[pt] = BASE_VALUE[pt] * (100 + row.piece_pct[pt]) / 100;
-    g_piece_value_cp[pt] = t.piece_value[pt] / 10;
-    capture_cp[pt - 1] = g_piece_value_cp[pt];
+    s.piece_cp[pt] = t.piece_value[pt] / 10;
+    s.capture_cp[pt - 1] = s.piece_cp[pt];
   }
-  g_piece_value_cp[0] = g_piece_value_cp[KING] = g_piece_value_cp[7] = 0;
-  set_capture_values(capture_cp);
+  s.piece_cp[0] = s.piece_cp[KING] = s.piece_cp[7] = 0;
 
   // Piece-square tables (positional part only; material is evaluated separately).
   std::memset(t.psq, 0, sizeof(t.psq));
@@ -178,16 +189,16 @@ void apply_eval_settings() {
     }
   for (int pt = 0; pt < 8; pt++)
     for (int sq = 0; sq < 64; sq++) {
-      psq_table[WHITE][pt][sq] = uint64_t(t.psq[pt][sq]);
-      psq_table[BLACK][pt][sq] = uint64_t(-t.psq[pt][sq ^ 56]);
+      s.psq[WHITE][pt][sq] = uint64_t(t.psq[pt][sq]);
+      s.psq[BLACK][pt][sq] = uint64_t(-t.psq[pt][sq ^ 56]);
     }
   for (int ph = 0; ph <= 96; ph++)
     for (int pt = 0; pt < 8; pt++) {
-      if (pt < PAWN || pt > QUEEN) { g_phase_piece_value[ph][pt] = 0; continue; }
+      if (pt < PAWN || pt > QUEEN) { s.phase_val[ph][pt] = 0; continue; }
       long mg = 0, eg = 0;
       for (int sq = 8; sq < 56; sq++) mg += mg_value(t.psq[pt][sq]), eg += eg_value(t.psq[pt][sq]);
       long pos = (mg * ph + eg * (96 - ph)) / (48L * 96);
-      g_phase_piece_value[ph][pt] = int((t.piece_value[pt] + pos) / 10);
+      s.phase_val[ph][pt] = int((t.piece_value[pt] + pos) / 10);
     }
 
   // Mobility.
@@ -262,6 +273,30 @@ void apply_eval_settings() {
   t.rook_open = make_score(rook_file[0], rook_file[1]);
   t.rook_semi_open = make_score(rook_file[2], rook_file[3]);
   t.king_wing_term = row.king_wing_term;
+}
+
+}  // namespace
+
+void apply_eval_settings() {
+  static Settings next;  // static: zero padding, so equal settings compare equal
+  static bool published = false;
+  build_settings(next);
+  const bool same = published && std::memcmp(&next.t, &g_et, sizeof(g_et)) == 0 &&
+                    std::memcmp(next.psq, psq_table, sizeof(next.psq)) == 0 &&
+                    std::memcmp(next.phase_val, g_phase_piece_value, sizeof(next.phase_val)) == 0 &&
+                    std::memcmp(next.piece_cp, g_piece_value_cp, sizeof(next.piece_cp)) == 0 &&
+                    next.personality == g_personality;
+  // Search threads read these tables without locks: an option applied during a search
+  // that changes them (a new personality, "King Safety") takes effect at the next call
+  // made outside a search.
+  if (same || searching) return;
+  std::memcpy(&g_et, &next.t, sizeof(g_et));
+  std::memcpy(psq_table, next.psq, sizeof(next.psq));
+  std::memcpy(g_phase_piece_value, next.phase_val, sizeof(next.phase_val));
+  std::memcpy(g_piece_value_cp, next.piece_cp, sizeof(next.piece_cp));
+  g_personality = next.personality;
+  set_capture_values(next.capture_cp);
+  published = true;
 }
 
 }  // namespace quorix

@@ -12,6 +12,7 @@
 #include "eval/eval_internal.h"
 #include "eval/evaluate.h"
 #include "interface/options.h"
+#include "interface/uci.h"
 #include "test_util.h"
 
 namespace quorix {
@@ -266,6 +267,27 @@ TEST_F(EvalTest, EveryPersonalityBuildsSaneTables) {
   EXPECT_EQ(g_personality, PERS_DEFAULT);
   opt::personality = saved;
   apply_eval_settings();
+}
+
+// Search threads read the tables without locks: a changed personality applied while a
+// search runs waits for the next call outside the search.
+TEST_F(EvalTest, SettingsChangeOnlyOutsideASearch) {
+  const std::string saved = opt::personality;
+  const uint64_t knight_before = psq_table[WHITE][KNIGHT][0];
+  const int pawn_before = g_piece_value_cp[PAWN];
+  opt::personality = "Endgame";
+  searching = 1;
+  apply_eval_settings();
+  EXPECT_EQ(g_personality, PERS_DEFAULT);
+  EXPECT_EQ(g_piece_value_cp[PAWN], pawn_before);
+  searching = 0;
+  apply_eval_settings();
+  EXPECT_EQ(g_personality, PERS_ENDGAME);
+  EXPECT_GT(g_piece_value_cp[PAWN], pawn_before);
+  opt::personality = saved;
+  apply_eval_settings();
+  EXPECT_EQ(psq_table[WHITE][KNIGHT][0], knight_before);
+  EXPECT_EQ(g_piece_value_cp[PAWN], pawn_before);
 }
 
 }  // namespace
