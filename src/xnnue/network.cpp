@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "interface/uci.h"
 #include "xnnue/network_impl.h"
 
 namespace quorix::xnnue {
@@ -35,7 +36,12 @@ NetworkSlot& slot() {
 }
 
 void refresh_flip() {
-  if (slot().network) g_flip = slot().network->flip();
+  if (!slot().network || g_flip == slot().network->flip()) return;
+  g_flip = slot().network->flip();
+  // The current game's piece codes were formed under the other square transform:
+  // rebuild them (this also marks their accumulators as not computed).
+  if (game_history)
+    for (int i = 0; i <= game_length; i++) build_piece_state(game_history[i]);
 }
 
 }  // namespace

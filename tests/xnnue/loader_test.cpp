@@ -303,6 +303,20 @@ TEST_F(NnueLoader, TruncatedAndCorruptedFilesFailSafely) {
   }
 }
 
+// A load that changes the flip flag rebuilds the current game's piece codes, so
+// the root is evaluated as if it had been set up under the new network.
+TEST_F(NnueLoader, FlipChangeRebuildsTheCurrentGame) {
+  TempFile clear_net(test::plain_net(64, 32), "clear"), set_net(test::plain_net(256, 24), "set");
+  captured([&] { xnnue::load_network_file(clear_net.path); });
+  ASSERT_FALSE(xnnue::g_flip);
+  ASSERT_TRUE(position_command({"position", "startpos", "moves", "g1f3", "d7d5", "g2g3"}));
+  captured([&] { xnnue::load_network_file(set_net.path); });
+  ASSERT_TRUE(xnnue::g_flip);
+  Position fresh;
+  set_fen(fresh, "rnbqkbnr/ppp1pppp/8/3p4/8/5NP1/PPPPPP1P/RNBQKB1R b KQkq - 0 2");
+  EXPECT_EQ(xnnue::network_evaluate(game_history[game_length]), xnnue::network_evaluate(fresh));
+}
+
 // The "nnue" command prints the scaled score, or an info line without a network.
 TEST_F(NnueLoader, NnueCommand) {
   std::vector<std::string> pos = {"position", "startpos", "moves", "e2e4", "c7c5", "g1f3"};
