@@ -1,5 +1,9 @@
 // libFuzzer target: arbitrary bytes as a weights file (plain or wrapped) and as
-// a packed blob. Build with clang and -DQUORIX_FUZZ=ON.
+// a packed blob. Build and run:
+//   CC=clang CXX=clang++ cmake -S . -B build/fuzz -DQUORIX_FUZZ=ON -DQUORIX_TESTS=OFF -DQUORIX_SANITIZE=address
+//   cmake --build build/fuzz -j2 --target nnue_fuzz
+//   build/fuzz/nnue_fuzz -max_total_time=60 -max_len=300000 CORPUS_DIR
+// (nnue_gen random CORPUS_DIR gives seed files; cut them below max_len.)
 #include <cstddef>
 #include <cstdint>
 
