@@ -304,7 +304,14 @@ int wrong_bishop_rule(const Position& p, int v) {
 
 }  // namespace
 
+#ifdef QUORIX_EVAL_STATS
+thread_local EvalStats g_eval_stats;
+#endif
+
 int classical(Position& p, int alpha, int beta, bool* lazy) {
+#ifdef QUORIX_EVAL_STATS
+  g_eval_stats.calls++;
+#endif
   const EvalTables& t = g_et;
   float scale = 0;
   const int m = material(p, scale);
@@ -321,6 +328,9 @@ int classical(Position& p, int alpha, int beta, bool* lazy) {
     if (m > -19200 && m < 19200) est = est * 88 / 100;
     est *= stm_sign;
     if (phase >= 7 && (est < alpha || est > beta)) {
+#ifdef QUORIX_EVAL_STATS
+      g_eval_stats.lazy++;
+#endif
       if (lazy) *lazy = true;
       return est;
     }

@@ -72,4 +72,12 @@ extern int (*g_network_stub)(Position&);
 
 inline int& last_tapered(Position& p) { return p.search_field2; }
 
+#ifdef QUORIX_EVAL_STATS
+// Measurement builds only: classical evaluations per thread and how many ended lazily.
+struct EvalStats {
+  uint64_t calls = 0, lazy = 0;
+};
+extern thread_local EvalStats g_eval_stats;
+#endif
+
 }  // namespace quorix
