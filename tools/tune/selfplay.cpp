@@ -1,0 +1,124 @@
+// quorix_selfplay: plays fixed-depth games of the engine against itself with the
+// classical evaluation and writes "FEN result" lines for quorix_tune.
+// Usage: quorix_selfplay OUT GAMES [DEPTH] [RANDOM_PLIES] [SEED]
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "board/makemove.h"
+#include "board/movegen.h"
+#include "board/movetext.h"
+#include "interface/driver.h"
+#include "interface/options.h"
+#include "interface/startup.h"
+#include "search/control.h"
+#include "search/thread.h"
+
+using namespace quorix;
+
+namespace {
+
+constexpr int MAX_GAME_PLIES = 400;
+
+std::vector<Move> legal_moves(const Position& p) {
+  uint32_t list[MAX_MOVES];
+  int n = p.in_check ? generate_evasions(p, list) : generate_all(p, list);
+  std::vector<Move> out;
+  for (int i = 0; i < n; i++) {
+    Position child;
+    if (make_move(p, child, entry_move(list[i]))) out.push_back(entry_move(list[i]));
+  }
+  return out;
+}
+
+bool insufficient_material(const Position& p) {
+  if (p.bb[1] | p.bb[8] | p.bb[4] | p.bb[5] | p.bb[11] | p.bb[12]) return false;
+  return popcount(p.bb[2] | p.bb[3] | p.bb[9] | p.bb[10]) <= 1;
+}
+
+int repetitions(const Position* game, int ply) {
+  int n = 0;
+  for (int i = ply; i >= 0 && i >= ply - game[ply].fifty; i -= 2) n += game[i].key == game[ply].key;
+  return n;
+}
+
+long parse_arg(const char* s, long lo, long hi, const char* what) {
+  char* end = nullptr;
+  long v = std::strtol(s, &end, 10);
+  if (!*s || *end || v < lo || v > hi) {
+    std::fprintf(stderr, "bad %s: %s\n", what, s);
+    std::exit(2);
+  }
+  return v;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: quorix_selfplay OUT GAMES [DEPTH=6] [RANDOM_PLIES=8] [SEED=1]\n");
+    return 2;
+  }
+  const long games = parse_arg(argv[2], 1, 100000000, "game count");
+  const int depth = argc > 3 ? int(parse_arg(argv[3], 1, 40, "depth")) : 6;
+  const int random_plies = argc > 4 ? int(parse_arg(argv[4], 0, 40, "random plies")) : 8;
+  const unsigned seed = argc > 5 ? unsigned(parse_arg(argv[5], 0, 4000000000L, "seed")) : 1;
+  std::FILE* out = std::fopen(argv[1], "w");
+  if (!out) {
+    std::fprintf(stderr, "cannot write %s\n", argv[1]);
+    return 1;
+  }
+
+  engine_startup();
+  opt::use_regular_eval = 1;
+  g_bench_quiet = true;
+  std::mt19937 rng(seed);
+  static Position game[MAX_GAME_PLIES + 2];
+  long positions = 0, results[3] = {0, 0, 0};
+
+  for (long g = 0; g < games; g++) {
+    set_fen(game[0], START_FEN);
+    std::vector<std::string> fens;
+    double result = 0.5;
+    int ply = 0;
+    for (;; ply++) {
+      Position& cur = game[ply];
+      std::vector<Move> moves = legal_moves(cur);
+      if (moves.empty()) {
+        result = cur.in_check ? (cur.side() == WHITE ? 0.0 : 1.0) : 0.5;
+        break;
+      }
+      if (cur.fifty >= 100 || insufficient_material(cur) || repetitions(game, ply) >= 3 || ply >= MAX_GAME_PLIES) break;
+      Move m;
+      if (ply < random_plies) {
+        m = moves[rng() % moves.size()];
+        make_move(cur, game[ply + 1], m);
+      } else {
+        g_move_time = 0;
+        g_node_limit = ~uint64_t(0);
+        think(cur, UNTIMED, depth, "", UNTIMED, false);
+        if (!apply_move_text(cur, game[ply + 1], g_best_text)) break;  // no move found: stop the game
+        m = game[ply + 1].last_move;
+        bool quiet = !cur.board[move_to(m)] && move_kind(m) != MK_EP && !is_promotion(m);
+        if (!cur.in_check && quiet) {
+          char fen[128];
+          get_fen(cur, fen);
+          fens.push_back(fen);
+        }
+      }
+      Position& next = game[ply + 1];
+      next.in_check = king_attacked(next, next.side());
+    }
+    const char* text = result == 1.0 ? "1-0" : result == 0.0 ? "0-1" : "1/2-1/2";
+    for (const std::string& f : fens) std::fprintf(out, "%s %s\n", f.c_str(), text);
+    positions += long(fens.size());
+    results[result == 1.0 ? 0 : result == 0.0 ? 2 : 1]++;
+    if ((g + 1) % 10 == 0 || g + 1 == games)
+      std::fprintf(stderr, "%ld games (+%ld =%ld -%ld), %ld positions\n", g + 1, results[0], results[1], results[2],
+                   positions);
+  }
+  std::fclose(out);
+  return 0;
+}
