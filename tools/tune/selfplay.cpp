@@ -1,8 +1,11 @@
 // quorix_selfplay: plays fixed-depth games of the engine against itself with the
 // classical evaluation and writes "FEN result" lines for quorix_tune.
-// Usage: quorix_selfplay OUT GAMES [DEPTH] [RANDOM_PLIES] [SEED]
+// Usage: quorix_selfplay OUT GAMES [DEPTH] [RANDOM_PLIES] [SEED] [PARAMS_A PARAMS_B]
+// With two constant files (written by quorix_tune) it plays a match: A has White in even
+// games and Black in odd ones, each side evaluating with its own constants.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -10,11 +13,16 @@
 #include "board/makemove.h"
 #include "board/movegen.h"
 #include "board/movetext.h"
+#include "eval/eval_internal.h"
+#include "eval/evaluate.h"
+#include "eval/tuner.h"
 #include "interface/driver.h"
 #include "interface/options.h"
 #include "interface/startup.h"
 #include "search/control.h"
 #include "search/thread.h"
+#include "search/threads.h"
+#include "search/tt.h"
 
 using namespace quorix;
 
@@ -44,6 +52,29 @@ int repetitions(const Position* game, int ply) {
   return n;
 }
 
+// All tunable constants as one flat list.
+std::vector<int> snapshot() {
+  std::vector<int> v;
+  for (const TunableParam* p = tunable_params(); p->name; p++) v.insert(v.end(), p->values, p->values + p->count);
+  return v;
+}
+void restore(const std::vector<int>& v) {
+  size_t i = 0;
+  for (const TunableParam* p = tunable_params(); p->name; p++)
+    for (int k = 0; k < p->count; k++) p->values[k] = v[i++];
+}
+std::vector<int> load_set(const char* path) {
+  const std::vector<int> base = snapshot();
+  std::string err;
+  if (!tune::read_params(path, err)) {
+    std::fprintf(stderr, "%s\n", err.c_str());
+    std::exit(1);
+  }
+  std::vector<int> v = snapshot();
+  restore(base);
+  return v;
+}
+
 long parse_arg(const char* s, long lo, long hi, const char* what) {
   char* end = nullptr;
   long v = std::strtol(s, &end, 10);
@@ -58,7 +89,7 @@ long parse_arg(const char* s, long lo, long hi, const char* what) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: quorix_selfplay OUT GAMES [DEPTH=6] [RANDOM_PLIES=8] [SEED=1]\n");
+    std::fprintf(stderr, "usage: quorix_selfplay OUT GAMES [DEPTH=6] [RANDOM_PLIES=8] [SEED=1] [PARAMS_A PARAMS_B]\n");
     return 2;
   }
   const long games = parse_arg(argv[2], 1, 100000000, "game count");
@@ -74,6 +105,17 @@ int main(int argc, char** argv) {
   engine_startup();
   opt::use_regular_eval = 1;
   g_bench_quiet = true;
+  const bool match = argc > 7;
+  std::vector<int> set_a, set_b;
+  long a_points2 = 0;  // half points of A
+  if (match) {
+    set_a = load_set(argv[6]);
+    set_b = load_set(argv[7]);
+    // Small tables: they are cleared whenever the constants change sides.
+    opt::table_memory = 1;
+    threads_resize(1);
+    tt_resize(16);
+  }
   std::mt19937 rng(seed);
   static Position game[MAX_GAME_PLIES + 2];
   long positions = 0, results[3] = {0, 0, 0};
@@ -96,6 +138,16 @@ int main(int argc, char** argv) {
         m = moves[rng() % moves.size()];
         make_move(cur, game[ply + 1], m);
       } else {
+        if (match) {
+          bool a_moves = (cur.side() == WHITE) == (g % 2 == 0);
+          restore(a_moves ? set_a : set_b);
+          apply_eval_settings();
+          cur.psq = compute_psq(cur);
+          SearchThread& th = g_threads[0];
+          std::memset(th.mat_table, 0, MAT_TABLE_ENTRIES * sizeof(MaterialEntry));
+          std::memset(th.pawn_table, 0, (g_pawn_mask + 1) * sizeof(PawnEntry));
+          tt_clear();
+        }
         g_move_time = 0;
         g_node_limit = ~uint64_t(0);
         think(cur, UNTIMED, depth, "", UNTIMED, false);
@@ -115,9 +167,12 @@ int main(int argc, char** argv) {
     for (const std::string& f : fens) std::fprintf(out, "%s %s\n", f.c_str(), text);
     positions += long(fens.size());
     results[result == 1.0 ? 0 : result == 0.0 ? 2 : 1]++;
+    if (match) a_points2 += long(2 * (g % 2 == 0 ? result : 1.0 - result));
     if ((g + 1) % 10 == 0 || g + 1 == games)
-      std::fprintf(stderr, "%ld games (+%ld =%ld -%ld), %ld positions\n", g + 1, results[0], results[1], results[2],
-                   positions);
+      std::fprintf(stderr, "%ld games (+%ld =%ld -%ld), %ld positions%s", g + 1, results[0], results[1], results[2],
+                   positions, match ? "" : "\n");
+    if (match && ((g + 1) % 10 == 0 || g + 1 == games))
+      std::fprintf(stderr, ", A scores %.1f of %ld\n", a_points2 / 2.0, g + 1);
   }
   std::fclose(out);
   return 0;
