@@ -16,6 +16,7 @@ namespace {
 
 constexpr uint32_t KING_CODE = 641;
 constexpr uint32_t MAX_CODE = 640;
+constexpr int MAX_STEPS = 3;  // moves an accumulator is carried forward over at most
 
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
@@ -239,19 +240,33 @@ class Transformer final : public FeatureTransformer {
 
   template <Apply apply>
   void update(Position& p) const {
-    const Position* parent = p.his;
-    if (parent && parent->acc_computed) {
-      const PieceState& st = p.kst;
-      const uint32_t count = st.count < 2 ? st.count : 2;
-      for (int persp = 0; persp < 2; persp++) {
-        if (count > 0 && st.changed[0] == uint32_t(KING_ID_WHITE + persp)) {
-          refresh<apply>(p, persp);
-          continue;
-        }
-        const int16_t* block = king_block(p, persp);
-        const int16_t* add[2];
-        const int16_t* sub[2];
-        int na = 0, ns = 0;
+    // The nearest computed ancestor within MAX_STEPS moves: usually the parent;
+    // when the parent was never evaluated, a grandparent saves a refresh. The sums
+    // are the same either way (16-bit wrap-around addition is order-free).
+    const Position* steps[MAX_STEPS];
+    int n = 0;
+    const Position* base = &p;
+    while (n < MAX_STEPS && base->his) {
+      steps[n++] = base;
+      base = base->his;
+      if (base->acc_computed) break;
+    }
+    if (n == 0 || !base->acc_computed) {
+      refresh<apply>(p, 0);
+      refresh<apply>(p, 1);
+      p.acc_computed = 1;
+      return;
+    }
+    for (int persp = 0; persp < 2; persp++) {
+      const int16_t* block = king_block(p, persp);
+      const int16_t* add[2 * MAX_STEPS];
+      const int16_t* sub[2 * MAX_STEPS];
+      int na = 0, ns = 0;
+      bool king_moved = false;
+      for (int i = 0; i < n && !king_moved; i++) {
+        const PieceState& st = steps[i]->kst;
+        const uint32_t count = st.count < 2 ? st.count : 2;
+        if (count > 0 && st.changed[0] == uint32_t(KING_ID_WHITE + persp)) king_moved = true;
         for (uint32_t k = 0; k < count; k++) {
           if (st.changed[k] >= 30) continue;
           const Change& c = st.changes[k];
@@ -259,11 +274,9 @@ class Transformer final : public FeatureTransformer {
           if (old_code - 1 < MAX_CODE) sub[ns++] = block + size_t(old_code) * H;
           if (new_code - 1 < MAX_CODE) add[na++] = block + size_t(new_code) * H;
         }
-        apply(p.acc.values[persp], parent->acc.values[persp], add, na, sub, ns);
       }
-    } else {
-      refresh<apply>(p, 0);
-      refresh<apply>(p, 1);
+      if (king_moved) refresh<apply>(p, persp);
+      else apply(p.acc.values[persp], base->acc.values[persp], add, na, sub, ns);
     }
     p.acc_computed = 1;
   }
