@@ -358,7 +358,7 @@ int extension_for(SearchData& sd, Position& p, Move m, const MovePicker& mp, boo
     int v = search_nonpv(sd, p, sbeta, sdepth, ply, m, true, retain);
     if (stopped(sd)) return 0;
     if (v < sbeta) ext = 2;
-    else if (sbeta >= beta) cut_now = true;
+    else if (v >= beta) cut_now = true;  // another move beats beta as well
   }
   if (!ext && check) {
     if ((m == pr.move && depth <= 12) || p.ext_byte ||
