@@ -188,8 +188,6 @@ bool poll_check() {
 }
 
 void think(Position& root, double target, int max_depth, const std::string& searchmoves, double hard, bool infinite) {
-  SearchThread& t0 = g_threads[0];
-  SearchData& sd = g_sdata[0];
   g_ctl = SearchControl();
   g_ctl.start = elapsed_seconds();
   g_ctl.quiet = g_bench_quiet;
@@ -260,10 +258,17 @@ void think(Position& root, double target, int max_depth, const std::string& sear
   searching = 1;
   if (opt::threads != g_thread_count) {
     threads_resize(opt::threads);
+    // The root record pointed at the old thread 0 tables.
+    root.history = g_threads[0].history;
+    root.mat_table = g_threads[0].mat_table;
+    root.pawn_table = g_threads[0].pawn_table;
+    root.cont[0] = root.cont[1] = root.cont[2] = g_threads[0].cont_history;
     std::printf("info string Threads now set to %d\n", g_thread_count);
     std::fflush(stdout);
     build_search_tables(g_thread_count, false);
   }
+  SearchThread& t0 = g_threads[0];  // after a rebuild of the pool
+  SearchData& sd = g_sdata[0];
   // 8. Deadlines.
   const double st = g_ctl.start;
   g_ctl.target = target;

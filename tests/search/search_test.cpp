@@ -338,14 +338,16 @@ TEST(Driver, SkillZeroSearchesOneIteration) {
 }
 
 TEST(Threads, TwoThreadsGiveLegalMovesAndCountAllNodes) {
-  threads_resize(2);
-  opt::threads = 2;
   Position p;
   test::setup(p, "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -");
+  // The search itself rebuilds the pool when "Threads" changed; the root's table pointers follow.
+  opt::threads = 2;
   for (int d : {1, 3, 8}) {
     Outcome o = search(p, d);
     EXPECT_TRUE(legal_text(p, o.best)) << o.best;
+    EXPECT_EQ(o.out.find("info string Threads now set to 2") != std::string::npos, d == 1);
   }
+  EXPECT_EQ(g_thread_count, 2);
   EXPECT_GT(uint64_t(g_threads[1].nodes), 0u);
   opt::threads = 1;
   threads_resize(1);
