@@ -127,5 +127,31 @@ TEST(SearchProcess, TwoThreadsPlayLegalMoves) {
   EXPECT_EQ(e.wait_exit(20), 0);
 }
 
+// "bench [threads [depth [repetitions]]]": one line per depth from 5, the same node total
+// on every single-threaded run, and nothing searched for a repetition count of 0.
+TEST(BenchTool, LinesPerDepthAndRepeatableTotals) {
+  auto run = [](const std::vector<std::string>& args) {
+    EngineProcess e(args);
+    EXPECT_EQ(e.wait_exit(120), 0);
+    std::vector<std::string> lines;
+    for (const auto& l : e.output())
+      if (l.find(" nds ") != std::string::npos) lines.push_back(l);
+    return lines;
+  };
+  auto total = [](const std::string& l) { return std::atoll(l.c_str() + l.find('.') + 50); };
+  std::vector<std::string> a = run({"bench", "1", "6"});
+  std::vector<std::string> b = run({"bench", "1", "6"});
+  ASSERT_EQ(a.size(), 2u);
+  ASSERT_EQ(b.size(), 2u);
+  EXPECT_EQ(a[0].rfind(" 5 " + std::string(50, '.'), 0), 0u) << a[0];
+  EXPECT_NE(a[1].find(" bf"), std::string::npos) << a[1];
+  EXPECT_GT(total(a[0]), 0);
+  EXPECT_EQ(total(a[0]), total(b[0]));
+  EXPECT_EQ(total(a[1]), total(b[1]));
+  EXPECT_TRUE(run({"bench", "1", "6", "0"}).empty());
+  EXPECT_TRUE(run({"bench", "1", "4"}).empty());
+  EXPECT_EQ(run({"bench", "2", "5", "2"}).size(), 2u);
+}
+
 }  // namespace
 }  // namespace quorix
