@@ -376,8 +376,15 @@ void think(Position& root, double target, int max_depth, const std::string& sear
       move_to_text(root, sd.depth_pv[d][0], g_best_text);
       g_ponder_text[0] = 0;
       if (sd.depth_pv[d][1]) {
-        Position child;
-        if (make_move(root, child, sd.depth_pv[d][0])) move_to_text(child, sd.depth_pv[d][1], g_ponder_text);
+        // The ponder move is named only when it is legal in the position after the best move.
+        Position child, grandchild;
+        const uint64_t counted = t0.nodes;  // these two moves are not search nodes
+        if (make_move(root, child, sd.depth_pv[d][0])) {
+          child.in_check = king_attacked(child, child.side()) ? 1 : 0;
+          if (is_pseudo_legal(child, sd.depth_pv[d][1]) && make_move(child, grandchild, sd.depth_pv[d][1]))
+            move_to_text(child, sd.depth_pv[d][1], g_ponder_text);
+        }
+        t0.nodes = counted;
       }
       last_depth = d;
     }

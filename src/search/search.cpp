@@ -316,8 +316,12 @@ int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int p
     tried++;
     child.in_check = king_attacked(child, child.side()) ? 1 : 0;
     int v;
-    if (is_draw_child(child, 1)) v = draw_score(p);
-    else v = -search_q(sd, child, -beta, -alpha, qdepth - 2, ply + 1);
+    if (is_draw_child(child, 1)) {
+      v = draw_score(p);
+      sd.pv_len[ply + 1] = 0;
+    } else {
+      v = -search_q(sd, child, -beta, -alpha, qdepth - 2, ply + 1);
+    }
     if (stopped(sd)) return 0;
     if (v > best) {
       best = v;
@@ -341,10 +345,9 @@ namespace {
 
 // Extension of move m at a node (half-plies).
 int extension_for(SearchData& sd, Position& p, Move m, const MovePicker& mp, bool check, int depth, int ply,
-                  int beta, const Probe& pr, bool allow_singular, int retain, bool& cut_now, int& singular_score) {
+                  int beta, const Probe& pr, bool allow_singular, int retain, bool& cut_now) {
   cut_now = false;
   int ext = 0;
-  (void)singular_score;
   if (depth >= 7 && depth <= 12 && p.phase < 25 && mp.stage != ST_HASH && mp.stage != ST_CAPTURES &&
       mp.stage != ST_EVASIONS && passed_push(p, m) && !see_bad(p, m))
     ext = 2;
@@ -555,8 +558,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
     }
 
     bool cut_now = false;
-    int sscore = 0;
-    int ext = extension_for(sd, p, m, mp, check, depth, ply, beta, pr, !excluded, retain, cut_now, sscore);
+    int ext = extension_for(sd, p, m, mp, check, depth, ply, beta, pr, !excluded, retain, cut_now);
     if (stopped(sd)) return 0;
     if (cut_now) return beta;
 
@@ -763,8 +765,7 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
     }
 
     bool cut_now = false;
-    int sscore = 0;
-    int ext = extension_for(sd, p, m, mp, check, depth, ply, beta, pr, true, 2, cut_now, sscore);
+    int ext = extension_for(sd, p, m, mp, check, depth, ply, beta, pr, true, 2, cut_now);
     if (stopped(sd)) return 0;
     if (cut_now) return beta;
 
@@ -784,6 +785,7 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
     int v;
     if (is_draw_child(child, 1)) {
       v = draw_score(p);
+      sd.pv_len[ply + 1] = 0;
     } else {
       int n = depth + ext;
       if (mp.stage == ST_HASH) p.stat_score = 4000;
