@@ -3,12 +3,13 @@
 #   release  (AVX2, LTO)          all unit tests
 #   portable (no AVX2)            all unit tests
 #   asan     (Address+UB sanitizers) all unit tests
+#   tsan     (ThreadSanitizer)      the threaded-search tests
 # Set QUORIX_TEST_CONFIGS to a subset (e.g. "release") to run fewer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 jobs=$(nproc)
-configs=${QUORIX_TEST_CONFIGS:-"release portable asan"}
+configs=${QUORIX_TEST_CONFIGS:-"release portable asan tsan"}
 status=0
 for cfg in $configs; do
   case $cfg in
@@ -22,7 +23,9 @@ for cfg in $configs; do
   cmake -S . -B "build/$cfg" "${flags[@]}" >/dev/null
   cmake --build "build/$cfg" -j"$jobs"
   echo "=== $cfg: test"
-  if ! (cd "build/$cfg" && ctest -LE full --output-on-failure -j"$jobs" --timeout 600); then
+  select=(-LE full)
+  [ "$cfg" = tsan ] && select=(-LE full -R "Thread")
+  if ! (cd "build/$cfg" && ctest "${select[@]}" --output-on-failure -j"$jobs" --timeout 600); then
     status=1
   fi
 done
