@@ -10,7 +10,7 @@ namespace {
 
 constexpr float PAWN_G[4] = {0.05f, 0.11f, 0.20f, 0.28f};
 constexpr float PAWN_H[6] = {0.40f, 0.50f, 0.62f, 0.72f, 0.82f, 0.90f};
-constexpr float RAM_FACTOR[9] = {1.0f, 1.0f, 0.95f, 0.9f, 0.8f, 0.7f, 0.6f, 0.5f, 0.4f};
+constexpr double RAM_FACTOR[9] = {1.0, 1.0, 0.95, 0.9, 0.8, 0.7, 0.6, 0.5, 0.4};
 constexpr int WIN_ADJUST[9] = {12, 10, 8, 6, 4, 2, 0, -2, -4};
 constexpr Bitboard KNIGHT_CENTER = 0x00003C3C3C3C0000ULL;  // counted twice in knight mobility
 
@@ -374,7 +374,7 @@ int classical(Position& p, int alpha, int beta, bool* lazy) {
   if (pe.closed) v = int(double(v) * 0.9);
   v += m;
   const int rams = pe.rams > 8 ? 8 : pe.rams;
-  v = int(double(v) * double(RAM_FACTOR[rams]));
+  v = int(double(v) * RAM_FACTOR[rams]);
 
   v = v >= 0 ? (v + 48) / 96 : -((-v + 48) / 96);
   v += rams * rams * g_contempt_mg / 10;
