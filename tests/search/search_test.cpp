@@ -337,18 +337,21 @@ TEST(Driver, SkillZeroSearchesOneIteration) {
   EXPECT_EQ(o.last_depth, 1) << o.out;
 }
 
-TEST(Threads, TwoThreadsGiveLegalMovesAndCountAllNodes) {
+TEST(Threads, ParallelSearchGivesLegalMovesAndCountsEveryThread) {
   Position p;
   test::setup(p, "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -");
   // The search itself rebuilds the pool when "Threads" changed; the root's table pointers follow.
-  opt::threads = 2;
-  for (int d : {1, 3, 8}) {
-    Outcome o = search(p, d);
-    EXPECT_TRUE(legal_text(p, o.best)) << o.best;
-    EXPECT_EQ(o.out.find("info string Threads now set to 2") != std::string::npos, d == 1);
+  // Three threads also exercise the busy marks of the shared table.
+  for (int n : {2, 3}) {
+    opt::threads = n;
+    for (int d : {1, 3, 8}) {
+      Outcome o = search(p, d);
+      EXPECT_TRUE(legal_text(p, o.best)) << o.best;
+      EXPECT_EQ(o.out.find("info string Threads now set to " + std::to_string(n)) != std::string::npos, d == 1);
+    }
+    EXPECT_EQ(g_thread_count, n);
+    EXPECT_GT(uint64_t(g_threads[n - 1].nodes), 0u);
   }
-  EXPECT_EQ(g_thread_count, 2);
-  EXPECT_GT(uint64_t(g_threads[1].nodes), 0u);
   opt::threads = 1;
   threads_resize(1);
 }
