@@ -350,6 +350,9 @@ TEST(Threads, ParallelSearchGivesLegalMovesAndCountsEveryThread) {
       EXPECT_EQ(o.out.find("info string Threads now set to " + std::to_string(n)) != std::string::npos, d == 1);
     }
     EXPECT_EQ(g_thread_count, n);
+    // A search of half a second leaves every worker time to start.
+    Outcome timed = search(p, 99, "", 0.5);
+    EXPECT_TRUE(legal_text(p, timed.best)) << timed.best;
     EXPECT_GT(uint64_t(g_threads[n - 1].nodes), 0u);
   }
   opt::threads = 1;
