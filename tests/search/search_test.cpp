@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -314,6 +316,50 @@ TEST(Reports, HashfullFromDepth18AndMinimalReporting) {
   while (std::getline(again, line))
     if (line.find(" pv ") != std::string::npos) reported.push_back(std::atoi(field_after(line, "info depth ", " ").c_str()));
   EXPECT_EQ(reported, (std::vector<int>{11, 12}));
+}
+
+TEST(Reports, MultiPvLinesAndLogCopy) {
+  Position p;
+  test::setup(p, "r1bqr1k1/1p3pbp/2pp1np1/p1nPp3/2P1P3/2N2N2/PP3PPP/1RBQRBK1 w - -");
+  const std::string log = ::testing::TempDir() + "quorix_search_log.txt";
+  std::remove(log.c_str());
+  log_open(log);
+  opt::multipv = 3;
+  Outcome o = search(p, 6);
+  opt::multipv = 1;
+  log_close();
+  // Three lines per depth, best first.
+  std::istringstream in(o.out);
+  std::string line;
+  std::vector<int> scores;
+  int lines = 0;
+  while (std::getline(in, line)) {
+    if (line.rfind("info multipv ", 0) != 0) continue;
+    lines++;
+    if (line.find(" depth 6 ") == std::string::npos) continue;
+    scores.push_back(std::atoi(field_after(line, " score cp ", " ").c_str()));
+    EXPECT_EQ(line.rfind("info multipv " + std::to_string(scores.size()) + " depth 6 time ", 0), 0u) << line;
+  }
+  EXPECT_EQ(lines, 18);
+  ASSERT_EQ(scores.size(), 3u);
+  EXPECT_GE(scores[0], scores[1]);
+  EXPECT_GE(scores[1], scores[2]);
+  // The log keeps the search's records.
+  std::ifstream f(log);
+  std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  for (const char* rec : {"fen: r1bqr1k1/", "lastmove: 0000", "search ply: ", "target: ", "depth: 6", "itcomp: ",
+                          "bestmove: "})
+    EXPECT_NE(text.find(rec), std::string::npos) << rec << "\n" << text;
+  std::remove(log.c_str());
+  // A PV line's log copy: depth, seconds, score, bound mark, moves cut to whole moves.
+  log_open(log);
+  search(p, 2);
+  log_close();
+  std::ifstream g(log);
+  std::string text2((std::istreambuf_iterator<char>(g)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text2.find(" info:   2 "), std::string::npos) << text2;
+  EXPECT_NE(text2.find(" --  "), std::string::npos) << text2;
+  std::remove(log.c_str());
 }
 
 TEST(Driver, SingleLegalMoveStopsAfterDepthFive) {
