@@ -258,17 +258,14 @@ void think(Position& root, double target, int max_depth, const std::string& sear
   searching = 1;
   if (opt::threads != g_thread_count) {
     threads_resize(opt::threads);
-    // The root record pointed at the old thread 0 tables.
-    root.history = g_threads[0].history;
-    root.mat_table = g_threads[0].mat_table;
-    root.pawn_table = g_threads[0].pawn_table;
-    root.cont[0] = root.cont[1] = root.cont[2] = g_threads[0].cont_history;
     std::printf("info string Threads now set to %d\n", g_thread_count);
     std::fflush(stdout);
     build_search_tables(g_thread_count, false);
   }
   SearchThread& t0 = g_threads[0];  // after a rebuild of the pool
   SearchData& sd = g_sdata[0];
+  // The game's records may point at thread tables of an earlier pool ("Threads" changed).
+  attach_to_thread(root, t0, 0);
   // 8. Deadlines.
   const double st = g_ctl.start;
   g_ctl.target = target;

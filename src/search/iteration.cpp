@@ -35,17 +35,27 @@ void save_result(SearchData& sd, int d, int score) {
 
 }  // namespace
 
+void attach_to_thread(Position& p, SearchThread& th, int index) {
+  p.thread_index = int16_t(index);
+  p.history = th.history;
+  p.mat_table = th.mat_table;
+  p.pawn_table = th.pawn_table;
+  const size_t r1 = cont_row(p, 1), r2 = cont_row(p, 2), r4 = cont_row(p, 4);
+  p.cont[0] = th.cont_history + r1 * CONT_ROW_SIZE;
+  p.cont[1] = th.cont_history + r2 * CONT_ROW_SIZE;
+  p.cont[2] = th.cont_history + r4 * CONT_ROW_SIZE;
+}
+
 void prepare_thread_root(SearchData& sd) {
   SearchThread& th = *sd.th;
   std::memcpy(static_cast<void*>(&sd.root_pos), &g_root_position, sizeof(Position));
   Position& r = sd.root_pos;
-  r.thread_index = int16_t(sd.index);
-  r.history = th.history;
-  r.mat_table = th.mat_table;
-  r.pawn_table = th.pawn_table;
-  r.cont[0] = th.cont_history + cont_row(g_root_position, 1) * CONT_ROW_SIZE;
-  r.cont[1] = th.cont_history + cont_row(g_root_position, 2) * CONT_ROW_SIZE;
-  r.cont[2] = th.cont_history + cont_row(g_root_position, 4) * CONT_ROW_SIZE;
+  attach_to_thread(r, th, sd.index);
+  if (g_root_position.his) {
+    std::memcpy(static_cast<void*>(&sd.root_parent), g_root_position.his, sizeof(Position));
+    attach_to_thread(sd.root_parent, th, sd.index);
+    r.his = &sd.root_parent;
+  }
   r.nn_eval_valid = 0;
   r.acc_computed = 0;
   sd.root_count = g_root_move_count;

@@ -36,6 +36,9 @@ struct alignas(64) SearchData {
   int last_bound = 0;       // 0 exact, 1 fail high, 2 fail low
   bool searching = false;
   Position root_pos;
+  // Private copy of the root's predecessor: the root's children take a continuation row
+  // from it, which must be this thread's own table.
+  Position root_parent;
 };
 
 // One record per thread, index = thread index (allocated by the thread pool).
@@ -75,6 +78,9 @@ int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int p
 bool iteration_search(SearchData& sd, int d);
 // Prepares a thread's root copy and move list from the shared root (workers and thread 0).
 void prepare_thread_root(SearchData& sd);
+// Points a position's table pointers (history, continuation rows, material and pawn tables)
+// at thread th's tables; the thread records may have been rebuilt since it was set up.
+void attach_to_thread(Position& p, SearchThread& th, int index);
 
 // Draw test of a freshly made child: fifty-move rule or repetition (needed = earlier
 // occurrences that make a draw).

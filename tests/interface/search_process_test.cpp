@@ -110,9 +110,10 @@ TEST(SearchProcess, DepthIsCappedAt150) {
 TEST(SearchProcess, TwoThreadsPlayLegalMoves) {
   EngineProcess e;
   ready(e);
-  e.send("setoption name Threads value 2\n");
+  // The game is set up before the pool is rebuilt: its records must not keep the old tables.
+  e.send("position startpos moves e2e4 e7e5\nsetoption name Threads value 2\n");
   EXPECT_EQ(e.wait_for("info string Threads now set to 2", 20), "info string Threads now set to 2");
-  e.send("position startpos moves e2e4 e7e5\ngo movetime 500\n");
+  e.send("go movetime 500\n");
   std::string bm = e.wait_for("bestmove", 10);
   ASSERT_EQ(bm.rfind("bestmove ", 0), 0u);
   // The answer is a legal move: playing it is accepted by "position".

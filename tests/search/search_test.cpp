@@ -384,8 +384,13 @@ TEST(Driver, SkillZeroSearchesOneIteration) {
 }
 
 TEST(Threads, ParallelSearchGivesLegalMovesAndCountsEveryThread) {
-  Position p;
-  test::setup(p, "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -");
+  // A root with game moves behind it: the root's children take continuation rows from its
+  // predecessor, which every thread must keep in its own tables.
+  std::vector<Position> game(3);
+  test::setup(game[0], "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -");
+  ASSERT_TRUE(apply_move_text(game[0], game[1], "e1g1"));
+  ASSERT_TRUE(apply_move_text(game[1], game[2], "e8c8"));
+  Position& p = game[2];
   // The search itself rebuilds the pool when "Threads" changed; the root's table pointers follow.
   // Three threads also exercise the busy marks of the shared table.
   for (int n : {2, 3}) {
