@@ -179,7 +179,9 @@ bool poll_check() {
     g_ctl.poll_time = now + 2.0;
   }
   if (pondering) return false;
-  if (g_ctl.iteration_done || now >= g_ctl.hard ||
+  // With no time at all the hard deadline still lets depth 1 pick a searched move.
+  const double hard_deadline = g_ctl.first_iteration_done ? g_ctl.hard : std::max(g_ctl.hard, g_ctl.start + 0.005);
+  if (g_ctl.iteration_done || now >= hard_deadline ||
       (now >= g_ctl.t3 && g_sdata[0].root_first && !g_ctl.failing_low)) {
     g_threads[0].stop.exchange(1);
     return true;
@@ -396,7 +398,10 @@ void think(Position& root, double target, int max_depth, const std::string& sear
       if (!t0.stop.load()) g_ctl.soft = st + f * target;
       log_printf("easy: %12.2f\n", f);
     }
-    if (done) prev_score = s;
+    if (done) {
+      prev_score = s;
+      g_ctl.first_iteration_done = true;
+    }
     if (t0.stop.load() || !done) {
       log_printf("iteration: aborted\n");
       break;
