@@ -77,14 +77,16 @@ TEST(SearchProcess, OneBestmovePerGoAndRootRestrictions) {
   e.send("position startpos\n");
   // A GUI sends the next "go" after the answer: "go" lines that arrive during a search are dropped.
   const char* gos[] = {"go depth 3", "go depth 3", "go depth 3", "go depth 4 searchmoves a2a3 h2h4",
-                       "go movetime 200", "go nodes 5000", "go wtime 300 btime 300 winc 10 binc 10"};
+                       "go movetime 200", "go nodes 5000", "go wtime 300 btime 300 winc 10 binc 10",
+                       "go wtime 1 btime 1"};
   for (const char* g : gos) {
     e.send(std::string(g) + "\n");
     ASSERT_EQ(e.wait_for("bestmove", 30).rfind("bestmove ", 0), 0u) << g;
   }
   e.send("isready\n");
   ASSERT_EQ(e.wait_for("readyok", 30), "readyok");
-  EXPECT_EQ(count_prefix(e, "bestmove"), 7);
+  EXPECT_EQ(count_prefix(e, "bestmove"), 8);
+  for (const auto& l : e.output()) EXPECT_NE(l, "bestmove 0000");
   std::string restricted;
   int seen = 0;
   for (const auto& l : e.output())
