@@ -133,6 +133,9 @@ void clock_allotment(const SearchLimits& lim, int ply, int threads, double& targ
     target = std::max((ms - (n + O)) / 1000, 0.004);
     hard = 0.96 * (T - 0.002 * O);
   }
+  // Below the overhead the formula leaves no time at all; a clock that still has time left
+  // gives depth 1 a few milliseconds so that the answer is a searched move.
+  if (T > 0 && hard < 0.005) hard = std::min(0.005, T / 2);
   if (hard < 0) hard = 0;
 }
 
@@ -179,9 +182,7 @@ bool poll_check() {
     g_ctl.poll_time = now + 2.0;
   }
   if (pondering) return false;
-  // With no time at all the hard deadline still lets depth 1 pick a searched move.
-  const double hard_deadline = g_ctl.first_iteration_done ? g_ctl.hard : std::max(g_ctl.hard, g_ctl.start + 0.005);
-  if (g_ctl.iteration_done || now >= hard_deadline ||
+  if (g_ctl.iteration_done || now >= g_ctl.hard ||
       (now >= g_ctl.t3 && g_sdata[0].root_first && !g_ctl.failing_low)) {
     g_threads[0].stop.exchange(1);
     return true;
@@ -398,10 +399,7 @@ void think(Position& root, double target, int max_depth, const std::string& sear
       if (!t0.stop.load()) g_ctl.soft = st + f * target;
       log_printf("easy: %12.2f\n", f);
     }
-    if (done) {
-      prev_score = s;
-      g_ctl.first_iteration_done = true;
-    }
+    if (done) prev_score = s;
     if (t0.stop.load() || !done) {
       log_printf("iteration: aborted\n");
       break;

@@ -12,6 +12,7 @@
 #include "interface/option_table.h"
 #include "interface/options.h"
 #include "interface/uci.h"
+#include "search/history.h"
 #include "search/thread.h"
 #include "search/threads.h"
 #include "xnnue/network.h"
@@ -35,6 +36,7 @@ void engine_startup() {
   init_material_signatures();
   options_register();
   apply_eval_settings();
+  init_history_bonus();
   tablebase_reinit(opt::syzygy_path);
   if (opt::hash_mb > 0) {
     tt_resize(opt::hash_mb);

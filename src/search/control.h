@@ -22,7 +22,6 @@ struct SearchControl {
   bool alpha_beta = false;      // the periodic "info nodes" line belongs to alpha-beta searches
   int tb_root_score = INT_MAX;  // score of a tablebase root, INT_MAX = none
   int clock_countdown = 0;
-  bool first_iteration_done = false;  // before it, the hard deadline leaves 5 ms for depth 1
 };
 
 extern SearchControl g_ctl;

@@ -80,6 +80,12 @@ bool legal_text(const Position& p, const std::string& text) {
   return apply_move_text(p, child, text.c_str());
 }
 
+TEST(History, BonusTablesAreFilledAtStartUp) {
+  // engine_startup() ran before the tests; nothing here refills the tables.
+  EXPECT_EQ(history_bonus(10), 2513);
+  EXPECT_EQ(capture_bonus(10), 524);
+}
+
 TEST(History, BonusTablesAndGravityBounds) {
   init_history_bonus();
   EXPECT_EQ(history_bonus(2), 281);
@@ -106,6 +112,7 @@ TEST(History, BonusTablesAndGravityBounds) {
 }
 
 TEST(History, QuietUpdateRules) {
+  init_history_bonus();
   SearchThread& th = g_threads[0];
   Position p;
   test::setup(p, START_FEN);
@@ -162,11 +169,17 @@ TEST(Driver, ClockAllotmentAtTheStartPosition) {
   clock_allotment(lim, 0, 1, target, hard);
   EXPECT_NEAR(target, 60.0 / 12 * 1.2 * 1.1 - 0.051, 1e-9);
   EXPECT_NEAR(hard, 0.9 * (60 - 0.1), 1e-9);
-  lim.wtime = 0.001;  // almost no time left: still a positive target, never a negative hard limit
   lim.movestogo = 0;
+  lim.wtime = 0.02;  // below the overhead: a few milliseconds for depth 1, within the clock
   clock_allotment(lim, 0, 1, target, hard);
   EXPECT_GT(target, 0.0);
-  EXPECT_GE(hard, 0.0);
+  EXPECT_NEAR(hard, 0.005, 1e-12);
+  lim.wtime = 0.004;
+  clock_allotment(lim, 0, 1, target, hard);
+  EXPECT_NEAR(hard, 0.002, 1e-12);
+  lim.wtime = 0;  // no clock at all
+  clock_allotment(lim, 0, 1, target, hard);
+  EXPECT_EQ(hard, 0.0);
   ponder_credit = saved_credit;
 }
 
