@@ -592,6 +592,22 @@ void load_stage(MovePicker& mp, int st) {
   }
 }
 
+// Clears the finished list and moves to the next stage of the picker's row.
+inline int advance_stage(MovePicker& mp) {
+  mp.count = mp.cursor = 0;
+  int st = STAGES[mp.kind][mp.stage_index];
+  if (st != ST_END) mp.stage_index++;
+  mp.stage = st;
+  return st;
+}
+
+// The hash-move stage: returns true (and records the move) when it is playable here.
+inline bool take_hash_move(MovePicker& mp) {
+  if (!mp.hash_move || !is_pseudo_legal(*mp.pos, mp.hash_move)) return false;
+  mp.returned[mp.returned_count++] = mp.hash_move;
+  return true;
+}
+
 Move next_main(MovePicker& mp) {
   const Position& p = *mp.pos;
   for (;;) {
@@ -606,16 +622,10 @@ Move next_main(MovePicker& mp) {
       }
       return m;
     }
-    mp.count = mp.cursor = 0;
-    int st = STAGES[mp.kind][mp.stage_index];
-    if (st != ST_END) mp.stage_index++;
-    mp.stage = st;
+    const int st = advance_stage(mp);
     switch (st) {
       case ST_HASH:
-        if (mp.hash_move && is_pseudo_legal(p, mp.hash_move)) {
-          mp.returned[mp.returned_count++] = mp.hash_move;
-          return mp.hash_move;
-        }
+        if (take_hash_move(mp)) return mp.hash_move;
         break;
       case ST_KILLER1:
       case ST_KILLER2:
@@ -643,23 +653,16 @@ Move next_main(MovePicker& mp) {
 }
 
 Move next_quiescence(MovePicker& mp) {
-  const Position& p = *mp.pos;
   for (;;) {
     while (mp.cursor < mp.count) {
       Move m = entry_move(mp.cur[mp.cursor++]);
       if (m == mp.hash_move && mp.returned_count) continue;
       return m;
     }
-    mp.count = mp.cursor = 0;
-    int st = STAGES[mp.kind][mp.stage_index];
-    if (st != ST_END) mp.stage_index++;
-    mp.stage = st;
+    const int st = advance_stage(mp);
     switch (st) {
       case ST_HASH:
-        if (mp.hash_move && is_pseudo_legal(p, mp.hash_move)) {
-          mp.returned[mp.returned_count++] = mp.hash_move;
-          return mp.hash_move;
-        }
+        if (take_hash_move(mp)) return mp.hash_move;
         break;
       case ST_END:
         return 0;
