@@ -237,17 +237,25 @@ bool tb_probe_search(const Position& p, int ply, int& score) {
   return false;  // no tablebase prober in this build
 }
 
-// ------------------------------------------------------------------ quiescence
-
-int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int ply) {
-  if (node_stop(sd)) return 0;
+// Shared start of the PV and quiescence nodes: stop flag, mate-distance window,
+// insufficient material and the ply limit. Returns true with `result` when the node ends here.
+inline bool node_prologue(SearchData& sd, Position& p, int& alpha, int& beta, int ply, int& result) {
+  if (node_stop(sd)) { result = 0; return true; }
   if (ply < PV_MAX) sd.pv_len[ply] = 0;
   alpha = std::max(alpha, ply - MATE);
   beta = std::min(beta, MATE - 1 - ply);
-  if (alpha >= beta) return alpha;
-  if (p.phase < 5 && !(p.bb[1] | p.bb[8])) return draw_score(p);
+  if (alpha >= beta) { result = alpha; return true; }
+  if (p.phase < 5 && !(p.bb[1] | p.bb[8])) { result = draw_score(p); return true; }
+  if (ply >= MAX_PLY - 2) { result = p.in_check ? draw_score(p) : evaluate(p, alpha, beta); return true; }
+  return false;
+}
+
+// ------------------------------------------------------------------ quiescence
+
+int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int ply) {
+  int early;
+  if (node_prologue(sd, p, alpha, beta, ply, early)) return early;
   const bool in_check = p.in_check != 0;
-  if (ply >= MAX_PLY - 2) return in_check ? draw_score(p) : evaluate(p, alpha, beta);
 
   const bool pv_node = beta - alpha > 1;
   Probe pr;
@@ -668,14 +676,9 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
 // ------------------------------------------------------------------ PV nodes
 
 int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int ply, bool skip_iid) {
-  if (node_stop(sd)) return 0;
-  if (ply < PV_MAX) sd.pv_len[ply] = 0;
-  alpha = std::max(alpha, ply - MATE);
-  beta = std::min(beta, MATE - 1 - ply);
-  if (alpha >= beta) return alpha;
-  if (p.phase < 5 && !(p.bb[1] | p.bb[8])) return draw_score(p);
+  int early;
+  if (node_prologue(sd, p, alpha, beta, ply, early)) return early;
   const bool in_check = p.in_check != 0;
-  if (ply >= MAX_PLY - 2) return in_check ? draw_score(p) : evaluate(p, alpha, beta);
   if (depth < 2) return search_q(sd, p, alpha, beta, 0, ply);
   SearchThread& th = *sd.th;
 
