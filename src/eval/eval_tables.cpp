@@ -76,30 +76,30 @@ int psq_eg[6][32] = {
 };
 
 // Mobility: value(n) = k * (sqrt(n) - sqrt(c)) for knight, bishop, rook, queen.
-int mob_mg[4] = {90, 100, 50, 40};
-int mob_eg[4] = {80, 110, 130, 90};
-int mob_center[4] = {4, 6, 6, 12};
+int mob_mg[4] = {155, 160, 150, 80};
+int mob_eg[4] = {115, 130, 190, 120};
+int mob_center[4] = {4, 11, 11, 32};
 constexpr int MOB_MAX[4] = {16, 13, 14, 27};
 
 // Threat tables by attacked type (P, N, B, R, Q), mg then eg.
-int threat_pawn[10] = {0, 280, 280, 400, 450,  0, 250, 250, 300, 350};
-int threat_minor[10] = {10, 100, 100, 280, 300,  60, 120, 120, 350, 450};
-int threat_hanging[10] = {30, 150, 150, 120, 250,  80, 150, 150, 200, 350};
+int threat_pawn[10] = {0, 280, 275, 400, 450,  0, 250, 250, 300, 350};
+int threat_minor[10] = {25, 100, 100, 280, 295,  75, 120, 120, 345, 450};
+int threat_hanging[10] = {55, 150, 150, 120, 245,  110, 150, 150, 195, 350};
 
 // King safety: zone weights by attacker type (N, B, R, Q); danger curve; checks; ring.
-int zone_weight[4] = {3, 3, 4, 6};
-int king_danger_k[3] = {30, 5000, 6};  // mg = -min(k0 * u * u / 10, k1); eg = -k2 * u
-int check_pen[2] = {90, 20};
-int ring_pen[2] = {25, 5};
-int shelter_pawn[4] = {4, 3, 1, 0};
-int shelter_storm[4] = {1, 3, 2, 0};
+int zone_weight[4] = {8, 8, 4, 6};
+int king_danger_k[3] = {35, 5000, -4};  // mg = -min(k0 * u * u / 10, k1); eg = -k2 * u
+int check_pen[2] = {155, 55};
+int ring_pen[2] = {70, 25};
+int shelter_pawn[4] = {9, 3, 1, 0};
+int shelter_storm[4] = {-9, 3, 7, 0};
 
 // Passed pawns by relative rank: [0] opponent has pieces, [1] opponent has none.
-int passed_mg[2][8] = {{0, 30, 40, 80, 200, 400, 600, 0}, {0, 30, 40, 80, 200, 400, 600, 0}};
-int passed_eg[2][8] = {{0, 50, 80, 150, 350, 650, 1000, 0}, {0, 80, 120, 250, 500, 900, 1400, 0}};
+int passed_mg[2][8] = {{0, 35, 30, 60, 190, 390, 605, 0}, {0, 30, 40, 80, 200, 400, 600, 0}};
+int passed_eg[2][8] = {{0, 50, 85, 130, 345, 660, 1010, 0}, {0, 80, 125, 255, 505, 900, 1400, 0}};
 // Per rank step above the third rank: free path, defended stop, attacked path (mg, eg).
-int passed_extra[6] = {0, 30, 5, 10, -5, -25};
-int passed_king[2] = {24, 10};  // endgame: enemy king distance, own king distance
+int passed_extra[6] = {5, 75, 10, 30, -40, 15};
+int passed_king[2] = {114, 40};  // endgame: enemy king distance, own king distance
 
 int knight_kdist_mg[8] = {0, 20, 15, 0, -20, -40, -60, -80};
 int knight_kdist_eg[8] = {0, 10, 8, 0, -10, -20, -30, -40};
@@ -118,7 +118,7 @@ int pawn_attacked[18] = {0, 0, -10, -5, -20, -10, -30, -15, -40, -20, -50, -25, 
 int pawn_isolated[18] = {0, 0, -60, -90, -120, -180, -180, -270, -240, -360, -300, -450, -360, -540, -420, -630,
                          -480, -720};
 int king_pawn_dist[8] = {0, -10, -30, -60, -100, -140, -180, -220};
-int rook_file[4] = {250, 100, 100, 50};  // open mg/eg, semi-open mg/eg
+int rook_file[4] = {300, 135, 125, 50};  // open mg/eg, semi-open mg/eg
 
 const TunableParam TUNABLES[] = {
     {"psq_mg_pawn", psq_mg[0], 32}, {"psq_mg_knight", psq_mg[1], 32}, {"psq_mg_bishop", psq_mg[2], 32},

@@ -143,20 +143,29 @@ double tune(std::vector<Sample>& data, double k, const Options& opt, std::FILE* 
       for (int i = 0; i < p->count; i++) slots.push_back({p, i});
   }
   refresh(data);
+  // Ridge penalty: reg * sum of squared moves away from the starting values.
+  std::vector<int> start;
+  for (const Slot& s : slots) start.push_back(s.param->values[s.index]);
+  double penalty = 0;
   double best = mean_loss(data, k);
   if (log) std::fprintf(log, "tuning %zu values on %zu positions, k %.4f, loss %.8f\n", slots.size(), data.size(), k, best);
   for (int pass = 0; pass < opt.passes; pass++) {
     int changed = 0;
-    for (const Slot& s : slots) {
+    for (size_t i = 0; i < slots.size(); i++) {
+      const Slot& s = slots[i];
       int& v = s.param->values[s.index];
       const int orig = v;
+      const double d0 = orig - start[i];
       bool better = false;
       for (int dir : {+1, -1}) {
         v = orig + dir * opt.step;
+        const double d1 = v - start[i];
+        const double pen = penalty + opt.reg * (d1 * d1 - d0 * d0);
         refresh(data);
         double l = mean_loss(data, k);
-        if (l < best) {
+        if (l + pen < best + penalty) {
           best = l;
+          penalty = pen;
           better = true;
           break;
         }

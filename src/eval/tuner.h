@@ -32,10 +32,12 @@ struct Options {
   std::vector<std::string> groups;  // parameter names (or prefixes) to tune; empty = all
   int step = 5;                     // tenths of a centipawn per trial step
   int passes = 20;                  // maximum passes over all selected values
+  double reg = 0;                   // ridge weight per squared tenth-centipawn of change
 };
 
 // Coordinate descent: each selected value is moved by +step or -step while that lowers
-// the loss. Returns the final loss; progress lines go to log (may be null).
+// the loss (plus reg times the summed squared changes). Returns the final loss; progress
+// lines go to log (may be null).
 double tune(std::vector<Sample>& data, double k, const Options& opt, std::FILE* log);
 
 // Writes every tunable constant as "name v1 v2 ..." lines.

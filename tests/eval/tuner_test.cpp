@@ -106,6 +106,11 @@ TEST(Tuner, RecoversADisturbedConstantOnSyntheticData) {
   tune::Options opt;
   opt.groups = {"mob_mg"};
   opt.step = 5;
+  // A heavy ridge penalty holds every value at its starting point.
+  opt.reg = 0.5;
+  tune::tune(data, k, opt, nullptr);
+  EXPECT_EQ(mob->values[1], original + 60);
+  opt.reg = 0;
   double after = tune::tune(data, k, opt, nullptr);
   EXPECT_LT(after, disturbed / 4);
   EXPECT_NEAR(mob->values[1], original, 15);

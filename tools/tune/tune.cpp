@@ -1,5 +1,5 @@
 // quorix_tune: fits the classical evaluation's constants to game results.
-// Usage: quorix_tune DATA [--params a,b,...] [--step N] [--passes N] [--load FILE] [--out FILE] [--k K]
+// Usage: quorix_tune DATA [--params a,b,...] [--step N] [--passes N] [--reg R] [--load FILE] [--out FILE] [--k K]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +21,7 @@ namespace {
 void usage() {
   std::fprintf(stderr,
                "usage: quorix_tune DATA [--params name,prefix,...] [--step N] [--passes N]\n"
-               "                        [--load FILE] [--out FILE] [--k K] [--list]\n"
+               "                        [--reg R] [--load FILE] [--out FILE] [--k K] [--list]\n"
                "DATA has one position per line: a FEN followed by the game result\n"
                "(1-0, 0-1, 1/2-1/2 or a number between 0 and 1, White's view).\n");
 }
@@ -62,6 +62,9 @@ int main(int argc, char** argv) {
       if (!parse_int(argv[++i], 1, 1000, opt.step)) return usage(), 2;
     } else if (a == "--passes" && has_next) {
       if (!parse_int(argv[++i], 1, 100000, opt.passes)) return usage(), 2;
+    } else if (a == "--reg" && has_next) {
+      opt.reg = std::atof(argv[++i]);
+      if (!(opt.reg >= 0 && opt.reg < 1)) return usage(), 2;
     } else if (a == "--load" && has_next) {
       load_path = argv[++i];
     } else if (a == "--out" && has_next) {
