@@ -26,6 +26,7 @@
 #include "board/material.h"
 #include "board/movegen.h"
 #include "search/thread.h"
+#include "legal_moves.h"
 
 using namespace quorix;
 
@@ -34,17 +35,6 @@ namespace {
 struct Counts {
   long games = 0, skipped_games = 0, positions = 0, bad_moves = 0;
 };
-
-std::vector<Move> legal_moves(const Position& p) {
-  uint32_t list[MAX_MOVES];
-  int n = p.in_check ? generate_evasions(p, list) : generate_all(p, list);
-  std::vector<Move> out;
-  for (int i = 0; i < n; i++) {
-    Position child;
-    if (make_move(p, child, entry_move(list[i]))) out.push_back(entry_move(list[i]));
-  }
-  return out;
-}
 
 bool is_capture(const Position& p, Move m) {
   return move_kind(m) == MK_EP || (move_kind(m) != MK_CASTLE && p.board[move_to(m)] != 0);
@@ -157,7 +147,6 @@ void process(const Game& g, const std::string& engine, bool both, double lambda,
   bool pending = false;  // a candidate position waits for its score comment
   char pending_fen[128];
   int pending_side = WHITE;
-  bool have_move = false;
   for (size_t i = 0; i < t.size();) {
     char ch = t[i];
     if (std::isspace((unsigned char)ch)) {
@@ -168,7 +157,7 @@ void process(const Game& g, const std::string& engine, bool both, double lambda,
       size_t e = t.find('}', i);
       if (e == std::string::npos) e = t.size();
       int cp;
-      if (pending && have_move && parse_score(t.substr(i + 1, e - i - 1), cp)) {
+      if (pending && parse_score(t.substr(i + 1, e - i - 1), cp)) {
         int white_cp = pending_side == WHITE ? cp : -cp;
         double target = lambda * result + (1 - lambda) / (1 + std::pow(10.0, -k * white_cp / 400.0));
         std::fprintf(out, "%s %.4f\n", pending_fen, target);
@@ -211,7 +200,6 @@ void process(const Game& g, const std::string& engine, bool both, double lambda,
       pending_side = p.side();
       pending = true;
     }
-    have_move = true;
     Position& next = pos[cur ^ 1];
     make_move(p, next, found);
     next.in_check = king_attacked(next, next.side());

@@ -23,23 +23,13 @@
 #include "search/thread.h"
 #include "search/threads.h"
 #include "search/tt.h"
+#include "legal_moves.h"
 
 using namespace quorix;
 
 namespace {
 
 constexpr int MAX_GAME_PLIES = 400;
-
-std::vector<Move> legal_moves(const Position& p) {
-  uint32_t list[MAX_MOVES];
-  int n = p.in_check ? generate_evasions(p, list) : generate_all(p, list);
-  std::vector<Move> out;
-  for (int i = 0; i < n; i++) {
-    Position child;
-    if (make_move(p, child, entry_move(list[i]))) out.push_back(entry_move(list[i]));
-  }
-  return out;
-}
 
 bool insufficient_material(const Position& p) {
   if (p.bb[1] | p.bb[8] | p.bb[4] | p.bb[5] | p.bb[11] | p.bb[12]) return false;
