@@ -214,10 +214,11 @@ bool GameFileReader::next_block(std::vector<GameRecord>& games) {
   std::vector<uint8_t> raw(rsize);
   libdeflate_decompressor* d = libdeflate_alloc_decompressor();
   if (!d) return fail("cannot allocate the decompressor");
-  size_t actual = 0;
-  const libdeflate_result r = libdeflate_zlib_decompress(d, comp.data(), csize, raw.data(), rsize, &actual);
+  size_t used = 0, actual = 0;
+  const libdeflate_result r = libdeflate_zlib_decompress_ex(d, comp.data(), csize, raw.data(), rsize, &used, &actual);
   libdeflate_free_decompressor(d);
-  if (r != LIBDEFLATE_SUCCESS || actual != rsize) return fail("corrupt compressed data");
+  // The stream must fill the block exactly: a size field that grew would hide trailing bytes.
+  if (r != LIBDEFLATE_SUCCESS || used != csize || actual != rsize) return fail("corrupt compressed data");
   std::string why;
   if (!parse_games(raw.data(), raw.size(), games, why)) return fail(why);
   offset_ += BLOCK_HEADER_BYTES + csize;
