@@ -1,6 +1,8 @@
 // Game files of the self-play generator: encoding, unpacked records, damaged input.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -71,7 +73,11 @@ Played play_random(unsigned seed, int plies) {
   return g;
 }
 
-std::string temp_path(const char* name) { return ::testing::TempDir() + name; }
+// Unique per process and test: ctest runs tests (and build configurations) side by side.
+std::string temp_path(const char* name) {
+  const auto* t = ::testing::UnitTest::GetInstance()->current_test_info();
+  return ::testing::TempDir() + "quorix-" + std::to_string(::getpid()) + "-" + (t ? t->name() : "") + "-" + name;
+}
 
 void write_file(const std::string& path, const std::vector<std::vector<GameRecord>>& blocks) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -145,6 +151,7 @@ TEST(DatagenFile, RoundTripReplaysEveryPositionAndMove) {
   std::vector<GameRecord> games;
   while (reader.next_block(games)) {
   }
+  std::remove(path.c_str());
   EXPECT_EQ(reader.error(), "");
   EXPECT_EQ(reader.blocks_read(), 3u);
   ASSERT_EQ(games.size(), played.size());
@@ -311,6 +318,10 @@ class DatagenDamagedFile : public ::testing::Test {
     std::vector<GameRecord> g;
     ASSERT_TRUE(r.next_block(g));
     first_block_end_ = BLOCK_HEADER_BYTES + (bytes_[4] | bytes_[5] << 8 | bytes_[6] << 16 | size_t(bytes_[7]) << 24);
+  }
+  void TearDown() override {
+    std::remove(good_.c_str());
+    std::remove(bad_.c_str());
   }
   std::vector<Played> played_;
   std::string good_ = temp_path("good.qgd"), bad_ = temp_path("bad.qgd");
