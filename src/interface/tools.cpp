@@ -4,6 +4,7 @@
 #include "interface/tools.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "interface/commands.h"
 #include "interface/options.h"
 #include "interface/uci.h"
+#include "search/see.h"
 #include "xnnue/network.h"
 
 namespace quorix {
@@ -23,7 +25,9 @@ namespace quorix {
 namespace {
 
 constexpr int INF = 32500;
-constexpr int Q_PLIES = 8;  // quiescence depth cap: checks and long capture chains end here
+constexpr int Q_PLIES = 8;
+// A move this far below the best has a probability below exp(-15), about 3e-7.
+constexpr int POLICY_CUTOFF = int(15 * POLICY_TEMPERATURE);  // quiescence depth cap: checks and long capture chains end here
 
 // Opening lines (UCI move text from the start position). The test positions are
 // the end position of every line first, then the positions along the lines.
@@ -74,7 +78,9 @@ int quiesce(Position& p, int alpha, int beta, int ply, int qply) {
   sort_entries(list, n);
   Position child;
   for (int i = 0; i < n; i++) {
-    if (!make_legal(p, child, entry_move(list[i]))) continue;
+    const Move m = entry_move(list[i]);
+    if (!p.in_check && see_bad_q(p, m)) continue;  // losing captures
+    if (!make_legal(p, child, m)) continue;
     const int v = -quiesce(child, -beta, -alpha, ply + 1, qply + 1);
     if (v > best) {
       best = v;
@@ -182,19 +188,22 @@ std::vector<MoveProbability> move_probabilities(const Position& p) {
   std::vector<MoveProbability> out;
   uint32_t list[MAX_MOVES];
   const int n = generate_all(p, list);
+  sort_entries(list, n);
   Position child;
+  int top = -INF;
   for (int i = 0; i < n; i++) {
     const Move m = entry_move(list[i]);
     if (!make_legal(p, child, m)) continue;
     MoveProbability mp{};
     mp.move = m;
-    mp.score = -fixed_search(child, -INF, INF, POLICY_DEPTH - 1, 1);
+    // Moves far below the best so far get a bound only: their share rounds to 0.
+    const int alpha = std::max(-INF, top - POLICY_CUTOFF);
+    mp.score = -fixed_search(child, -INF, -alpha, POLICY_DEPTH - 1, 1);
+    top = std::max(top, mp.score);
     move_to_text(p, m, mp.text);
     out.push_back(mp);
   }
   if (out.empty()) return out;
-  int top = out[0].score;
-  for (const MoveProbability& m : out) top = std::max(top, m.score);
   double sum = 0;
   for (MoveProbability& m : out) sum += (m.prob = std::exp(double(m.score - top) / POLICY_TEMPERATURE));
   for (MoveProbability& m : out) m.prob /= sum;
@@ -204,9 +213,17 @@ std::vector<MoveProbability> move_probabilities(const Position& p) {
 }
 
 std::string fen_problem(const std::string& fen) {
-  std::vector<std::string> f = split_tokens(fen);
-  if (f.size() < 2) return "a FEN needs at least the placement and the side to move";
-  if (f[1] != "w" && f[1] != "b") return "the side to move must be \"w\" or \"b\"";
+  // The separators set_fen itself uses.
+  auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+  size_t i = 0;
+  while (i < fen.size() && blank(fen[i])) i++;
+  while (i < fen.size() && !blank(fen[i])) i++;
+  while (i < fen.size() && blank(fen[i])) i++;
+  if (i >= fen.size()) return "a FEN needs at least the placement and the side to move";
+  if ((fen[i] != 'w' && fen[i] != 'b') || (i + 1 < fen.size() && !blank(fen[i + 1])))
+    return "the side to move must be \"w\" or \"b\"";
+  // set_fen reads a bounded copy of the text: the side to move must fall inside it.
+  if (i >= 200) return "the placement field is too long";
   return "";
 }
 
