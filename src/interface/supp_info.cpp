@@ -13,6 +13,7 @@
 #include "eval/eval_internal.h"
 #include "eval/evaluate.h"
 #include "interface/commands.h"
+#include "interface/options.h"
 #include "interface/tools.h"
 #include "interface/uci.h"
 #include "search/thread.h"
@@ -52,6 +53,8 @@ void prepare_tables() {
     init_attack_tables();
     init_material_signatures();
     if (!g_threads) {
+      // The features use no evaluation hash tables: keep the record's tables small.
+      opt::table_memory = 1;
       init_thread_records(1);
       apply_eval_settings();
     }
