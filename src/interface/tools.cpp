@@ -215,6 +215,7 @@ std::vector<MoveProbability> move_probabilities(const Position& p) {
 std::string fen_problem(const std::string& fen) {
   // The separators set_fen itself uses.
   auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+  if (fen.find('\0') != std::string::npos) return "the FEN contains a NUL byte";
   size_t i = 0;
   while (i < fen.size() && blank(fen[i])) i++;
   while (i < fen.size() && !blank(fen[i])) i++;

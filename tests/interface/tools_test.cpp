@@ -201,7 +201,7 @@ TEST(NnevalTool, WritesOneBlockPerFen) {
   std::string input;
   for (size_t i = 0; i < fens.size(); i++) {
     input += fens[i] + "\n";
-    if (i == 10) input += "\n8/8/8/8/8/8/8/8 w - -\nnot a fen\n\r\n";
+    if (i == 10) input += "\n8/8/8/8/8/8/8/8 w - -\nnot a fen\n\r\n" + std::string("4k3\0 w - -\n", 11);
   }
   TempText in("nneval_in", input);
   const std::string out = test::temp_path("nneval_out");
@@ -212,6 +212,7 @@ TEST(NnevalTool, WritesOneBlockPerFen) {
     const std::string err = e.stderr_text();
     EXPECT_NE(err.find("line 13 skipped"), std::string::npos) << err;
     EXPECT_NE(err.find("line 14 skipped"), std::string::npos) << err;
+    EXPECT_NE(err.find("line 16 skipped"), std::string::npos) << err;
   }
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   std::printf("nneval: %zu FENs in %.2f s\n", fens.size(), secs);
