@@ -29,6 +29,10 @@ ROWS = halfkp.FEATURES + halfkp.CODES
 PAD = -1                                      # fill value of unused feature slots
 
 
+def fake_quant(w, steps):
+    return w + (torch.round(w * steps) / steps - w).detach()
+
+
 class Model(nn.Module):
     def __init__(self, h=256, l=24, factorise=True):
         super().__init__()
@@ -42,7 +46,10 @@ class Model(nn.Module):
         with torch.no_grad():
             self.ft.weight.normal_(0.0, 0.04)
             self.ft.weight[FACTOR_BASE:] = 0.0
-            self.out.weight.uniform_(-0.1, 0.1)
+            # Wide enough that the stored 1/64 steps are small against the weights.
+            self.l1.weight.uniform_(-0.15, 0.15)
+            self.l2.weight.uniform_(-0.5, 0.5)
+            self.out.weight.uniform_(-0.3, 0.3)
             self.out.bias.zero_()
 
     def forward(self, white, black, stm):
@@ -53,9 +60,12 @@ class Model(nn.Module):
         us = torch.where(black_to_move, ab, aw)
         them = torch.where(black_to_move, aw, ab)
         x = torch.clamp(torch.cat([us, them], dim=1), 0.0, 1.0)
-        a1 = torch.clamp(self.l1(x), 0.0, 1.0)
-        a2 = torch.clamp(self.l2(a1), 0.0, 1.0)
-        return self.out(a2).squeeze(1) * netfile.OUT_CP
+        # The small layers see their weights rounded to the stored steps (1/64 and
+        # 1/127); the gradient passes the rounding unchanged.
+        a1 = torch.clamp(nn.functional.linear(x, fake_quant(self.l1.weight, 64.0), self.l1.bias), 0.0, 1.0)
+        a2 = torch.clamp(nn.functional.linear(a1, fake_quant(self.l2.weight, 64.0), self.l2.bias), 0.0, 1.0)
+        out = nn.functional.linear(a2, fake_quant(self.out.weight, 127.0), self.out.bias)
+        return out.squeeze(1) * netfile.OUT_CP
 
     @torch.no_grad()
     def clip_weights(self, transformer=False):
@@ -205,6 +215,10 @@ def train(args):
     if len(tr) == 0:
         raise SystemExit("no training positions left after filtering")
     model = Model(args.hidden, args.layer, not args.no_factoriser)
+    if args.init:
+        ck = torch.load(args.init)
+        model.load_state_dict(ck["model"])
+        print(f"starting from {args.init}", flush=True)
     opt = torch.optim.Adam(model.parameters(), lr=args.lr)
     sched = torch.optim.lr_scheduler.StepLR(opt, step_size=max(1, args.lr_step), gamma=args.lr_gamma)
     os.makedirs(args.out, exist_ok=True)
@@ -269,6 +283,7 @@ def main(argv=None):
     t.add_argument("--hidden", type=int, default=256)
     t.add_argument("--layer", type=int, default=24)
     t.add_argument("--no-factoriser", action="store_true")
+    t.add_argument("--init", help="checkpoint to continue from (same sizes)")
     t.add_argument("--epochs", type=int, default=20)
     t.add_argument("--batch", type=int, default=8192)
     t.add_argument("--lr", type=float, default=1e-3)
