@@ -70,6 +70,17 @@ TEST(MessageLines, WarningsAndErrorsEndTheirLines) {
   EXPECT_EQ(r.status, 0);
   expect_whole_lines(r.text);
   EXPECT_NE(r.text.find("\nid name"), std::string::npos);
+  // Start-up reports the linked network on a line of its own.
+  const uint8_t* data;
+  size_t len;
+  xnnue::embedded_blob(data, len);
+  if (len > 0) {
+    EXPECT_NE(r.text.find("\ninfo string embedded NN is loaded\n"), std::string::npos);
+    EXPECT_EQ(r.text.find("error: failed to load the embedded"), std::string::npos);
+  } else {
+    EXPECT_NE(r.text.find("error: failed to load the embedded NN,  use WeightsFile option to set an external one\n"),
+              std::string::npos);
+  }
   EXPECT_NE(r.text.find("error: " + bad.path + " has wrong format\n"), std::string::npos);
 }
 
