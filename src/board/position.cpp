@@ -175,7 +175,7 @@ void set_fen(Position& p, const char* fen) {
   if (*c == 'w') p.ply = 0;
   else if (*c == 'b') p.ply = 1;
   else {
-    std::fprintf(stderr, "Error in ctm for fen \"%s\"", buf);
+    std::fprintf(stderr, "Error in ctm for fen \"%s\"\n", buf);
     std::fflush(stderr);
     std::_Exit(1);  // no static destructors: other threads are still running
   }

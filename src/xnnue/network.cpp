@@ -128,7 +128,7 @@ bool load_packed_network(const uint8_t* data, size_t len) {
   if (sl.network) {
     std::printf("info string embedded %s is loaded\n", sl.name);
   } else {
-    std::fprintf(stderr, "error: failed to load the embedded %s,  use WeightsFile option to set an external one",
+    std::fprintf(stderr, "error: failed to load the embedded %s,  use WeightsFile option to set an external one\n",
                  sl.name);
   }
   std::fflush(stdout);

@@ -130,7 +130,7 @@ TEST_F(NnueLoader, MessagesAndSlotRules) {
   xnnue::embedded_blob(data, len);
   if (len == 0) {
     o = captured([&] { EXPECT_FALSE(xnnue::load_network_file("")); });
-    EXPECT_EQ(o.err, "error: failed to load the embedded NN,  use WeightsFile option to set an external one");
+    EXPECT_EQ(o.err, "error: failed to load the embedded NN,  use WeightsFile option to set an external one\n");
     EXPECT_FALSE(xnnue::network_ready());
   }
 }
@@ -145,7 +145,7 @@ TEST_F(NnueLoader, PackedBlobLoadsLikeTheEmbeddedNetwork) {
   EXPECT_EQ(xnnue::g_flip, true);
   for (size_t cut : {size_t(0), size_t(7), size_t(8), packed.size() - 1}) {
     o = captured([&] { EXPECT_FALSE(xnnue::load_packed_network(packed.data(), cut)); });
-    EXPECT_EQ(o.err, "error: failed to load the embedded NN,  use WeightsFile option to set an external one");
+    EXPECT_EQ(o.err, "error: failed to load the embedded NN,  use WeightsFile option to set an external one\n");
   }
 }
 
