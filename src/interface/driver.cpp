@@ -251,6 +251,7 @@ void think(Position& root, double target, int max_depth, const std::string& sear
   // 6. Contempt.
   int c = opt::contempt + (root.side() == WHITE ? shift : -shift);
   if (pidx != 0 && !opt::white_contempt) c = prow.contempt;
+  if (opt::use_mcts && c > 0) c = std::max(c, 16) - 16;  // Monte-Carlo search: less contempt
   search_contempt = c;
   contempt_side = opt::white_contempt ? WHITE : root.side();
   set_contempt(c);

@@ -1,4 +1,4 @@
-// Inert root hooks: no book, no tablebases, no Monte-Carlo search in this build.
+// Inert root hooks: no book and no tablebases in this build.
 #include "interface/root_hooks.h"
 
 namespace quorix {
@@ -9,6 +9,5 @@ int tb_root_filter(const Position&, RootMove*, int& score) {
   return 0;
 }
 int tb_largest_pieces() { return 0; }
-bool mcts_think(Position&, bool, double) { return false; }
 
 }  // namespace quorix
