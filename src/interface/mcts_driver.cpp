@@ -10,6 +10,7 @@
 #include "board/movegen.h"
 #include "board/movetext.h"
 #include "interface/driver.h"
+#include "interface/mcts_driver.h"
 #include "interface/options.h"
 #include "interface/report.h"
 #include "interface/root_hooks.h"
@@ -131,6 +132,30 @@ Move fallback_move(const Position& root) {
 
 }  // namespace
 
+void mcts_search(SearchData& sd, const Position& root, bool infinite) {
+  SearchThread& t0 = *sd.th;
+  // Thread 0 expands the root before the workers join.
+  double v;
+  if (!g_mcts.pool[0].first_child) mcts_root_playout(sd, v);
+  threads_start_search();
+  double next_report = g_ctl.start + 2.0;
+  for (;;) {
+    if (t0.stop.load() || poll_check()) break;
+    if (mcts_pool_nearly_full()) break;
+    if (!mcts_root_playout(sd, v)) std::this_thread::yield();
+    if (t0.stop.load()) break;
+    const uint64_t visits = count_of(0) - g_mcts.start_count;
+    if (g_root_move_count == 1 && visits >= 10) break;
+    const double now = elapsed_seconds();
+    if (now >= next_report && !g_ctl.quiet) {
+      report_periodic(root);
+      next_report = now + 2.0;
+    }
+    if (!pondering && !infinite && now > g_ctl.soft && soft_limit_stop(now)) break;
+  }
+  threads_stop_search();
+}
+
 bool mcts_think(Position& root, bool infinite, double target) {
   const int threads = std::min(g_thread_count, 128);
   if (!g_mcts.pool || g_mcts.capacity < uint64_t(200 * g_thread_count + 2 * MAX_ROOT_MOVES)) return false;
@@ -158,28 +183,7 @@ bool mcts_think(Position& root, bool infinite, double target) {
   log_printf("tree kept: %.3f\n", share);
 
   g_mcts_running.store(true);
-  if (!t0.stop.load()) {
-    // Thread 0 expands the root before the workers join.
-    double v;
-    if (!g_mcts.pool[0].first_child) mcts_root_playout(sd, v);
-    threads_start_search();
-    double next_report = g_ctl.start + 2.0;
-    for (;;) {
-      if (t0.stop.load() || poll_check()) break;
-      if (mcts_pool_nearly_full()) break;
-      if (!mcts_root_playout(sd, v)) std::this_thread::yield();
-      if (t0.stop.load()) break;
-      const uint64_t visits = count_of(0) - g_mcts.start_count;
-      if (g_root_move_count == 1 && visits >= 10) break;
-      const double now = elapsed_seconds();
-      if (now >= next_report && !g_ctl.quiet) {
-        report_periodic(root);
-        next_report = now + 2.0;
-      }
-      if (!pondering && !infinite && now > g_ctl.soft && soft_limit_stop(now)) break;
-    }
-    threads_stop_search();
-  }
+  if (!t0.stop.load()) mcts_search(sd, root, infinite);
   sd.searching = false;
   // Ponder and infinite searches answer only after "stop" or "ponderhit".
   while ((pondering || infinite) && !t0.stop.load() && !stop_requested) {
