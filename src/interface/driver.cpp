@@ -194,6 +194,7 @@ void think(Position& root, double target, int max_depth, const std::string& sear
   g_ctl = SearchControl();
   g_ctl.start = elapsed_seconds();
   g_ctl.quiet = g_bench_quiet;
+  g_ctl.max_depth = max_depth;
   std::strcpy(g_best_text, "0000");
   g_ponder_text[0] = 0;
 

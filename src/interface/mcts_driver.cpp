@@ -146,6 +146,8 @@ void mcts_search(SearchData& sd, const Position& root, bool infinite) {
     if (t0.stop.load()) break;
     const uint64_t visits = count_of(0) - g_mcts.start_count;
     if (g_root_move_count == 1 && visits >= 10) break;
+    // A depth limit ("go depth") ends the search when the reported depth reaches it.
+    if (g_ctl.max_depth < 99 && mcts_depth_for(g_mcts.used.load()) >= g_ctl.max_depth) break;
     const double now = elapsed_seconds();
     if (now >= next_report && !g_ctl.quiet) {
       report_periodic(root);

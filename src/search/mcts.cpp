@@ -26,7 +26,6 @@ namespace {
 
 constexpr double PI = 3.14159265358979323846;
 constexpr int MAX_TREE_PLY = 100;      // deeper nodes are valued, not expanded
-constexpr double PRIOR_TEMPERATURE = 0.1;  // softmax temperature over child win probabilities
 
 int pending_mb = 0;  // pool size requested while a search ran
 
@@ -143,7 +142,7 @@ bool expand(SearchData& sd, uint32_t node, Position& p, int ply, double& value) 
   double best = 0, sum = 0;
   for (int i = 0; i < k; i++) best = std::max(best, ex.values[i]);
   double w[MAX_ROOT_MOVES];
-  for (int i = 0; i < k; i++) sum += (w[i] = std::exp((ex.values[i] - best) / PRIOR_TEMPERATURE));
+  for (int i = 0; i < k; i++) sum += (w[i] = std::exp((ex.values[i] - best) / g_mcts.prm.prior_temperature));
   MoveTable fresh;
   for (int i = 0; i < k; i++) {
     MctsNode& c = g_mcts.pool[base + uint32_t(i)];

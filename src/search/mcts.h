@@ -48,6 +48,7 @@ struct MctsParams {
   uint64_t leaf_budget = 0;      // B
   uint64_t seed_budget = 0;      // second budget (30000 based), used by the seeding search
   int depth_class = 4;
+  double prior_temperature = 0.1;  // softmax over the children's win probabilities
   double draw_value[2] = {0.5, 0.5};  // value of a draw for the side (colour) that moved into it
 };
 

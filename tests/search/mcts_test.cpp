@@ -206,6 +206,15 @@ TEST_F(MctsTree, SingleLegalMoveStopsAfterTenRootVisits) {
   EXPECT_EQ(move_to_text(root, node_move(g_mcts.pool[mcts_best_child(0)])), "f8f1");
 }
 
+TEST_F(MctsTree, DepthLimitEndsTheSearch) {
+  start(MIDDLEGAME_FEN, 200000, 100);
+  g_ctl.max_depth = 8;  // ln(nodes) x 2.1276 >= 8 from 43 nodes on
+  g_mcts_running.store(true);
+  mcts_search(*sd, root, false);
+  EXPECT_GE(mcts_depth_for(g_mcts.used.load()), 8);
+  EXPECT_LT(g_mcts.used.load(), 43u + 2 * MAX_ROOT_MOVES);
+}
+
 TEST_F(MctsTree, FullPoolEndsTheSearch) {
   // Room for the root's children and a few expansions beyond the 200-node reserve.
   start(MIDDLEGAME_FEN, 200 + 3 * MAX_ROOT_MOVES, 100);
@@ -359,20 +368,51 @@ TEST_F(MctsTree, ReuseFallsBackToAFreshTree) {
   }
 }
 
-// Full searches through the driver with "Use MCTS" on; two threads grow one tree.
-TEST(MctsThread, TwoThreadSearchThroughTheDriver) {
-  const int saved_threads = opt::threads, saved_use = opt::use_mcts;
+// Two threads grow one tree: thread 0 runs the driver loop, the worker plays out beside it.
+class MctsThread : public MctsTree {
+ protected:
+  void TearDown() override {
+    opt::threads = 1;
+    threads_resize(1);
+    MctsTree::TearDown();
+  }
+};
+
+TEST_F(MctsThread, TwoThreadsGrowOneTree) {
+  start(MIDDLEGAME_FEN, 200000, 100);
+  opt::threads = 2;
+  threads_resize(2);
+  sd = &g_sdata[0];
+  prepare_thread_root(*sd);
+  g_ctl.max_depth = 12;  // 284 nodes
+  g_mcts_running.store(true);
+  mcts_search(*sd, root, false);
+  g_mcts_running.store(false);
+  const uint64_t used = g_mcts.used.load();
+  EXPECT_GE(mcts_depth_for(used), 12);
+  EXPECT_GT(uint64_t(g_threads[1].nodes), 0u);  // the worker searched leaves
+  // Nothing is left locked or carrying virtual loss, and every link stays inside the tree.
+  for (uint64_t i = 0; i < used; i++) {
+    const MctsNode& x = g_mcts.pool[i];
+    EXPECT_EQ(x.lock, 0) << i;
+    EXPECT_EQ(x.vl, 0) << i;
+    EXPECT_LT(x.first_child, used) << i;
+    EXPECT_LT(x.next_sibling, used) << i;
+    EXPECT_GE(x.n, 1u) << i;
+  }
+}
+
+TEST_F(MctsThread, DriverAnswersWithALegalMove) {
+  // Through "go" with "Use MCTS": the answer is legal whether or not the tree grew in time.
+  const int saved_use = opt::use_mcts;
   opt::use_mcts = 1;
   opt::threads = 2;
-  g_node_limit = ~uint64_t(0);
   g_move_time = 0;
-  pondering = 0;
-  stop_requested = 0;
-  for (const char* fen : {"8/5k2/4pp2/8/3P4/2K1P3/8/8 w - - 0 1", SINGLE_MOVE_FEN}) {
+  for (const char* fen : {MIDDLEGAME_FEN, SINGLE_MOVE_FEN}) {
     Position p;
     test::setup(p, fen);
     testing::internal::CaptureStdout();
-    think(p, 1.0, 99, "", UNTIMED, false);
+    think(p, 0.3, 99, "", UNTIMED, false);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(g_thread_count, 2);
     const size_t bm = out.rfind("bestmove ");
@@ -383,12 +423,8 @@ TEST(MctsThread, TwoThreadSearchThroughTheDriver) {
     Position child;
     EXPECT_TRUE(apply_move_text(p, child, move.c_str())) << move;
     EXPECT_NE(out.find(" hashfull "), std::string::npos) << out;
-    EXPECT_GT(g_mcts.used.load(), 1u);
   }
-  opt::threads = saved_threads;
   opt::use_mcts = saved_use;
-  threads_resize(1);
-  g_mcts.valid = false;
 }
 
 }  // namespace
