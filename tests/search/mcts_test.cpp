@@ -226,7 +226,7 @@ TEST_F(MctsTree, FullPoolEndsTheSearch) {
   EXPECT_TRUE(mcts_pool_nearly_full());
   // Even a pool too small for one more expansion is never overrun.
   double v;
-  for (int i = 0; i < 20; i++) mcts_root_playout(*sd, v);
+  for (int i = 0; i < 5; i++) mcts_root_playout(*sd, v);
   EXPECT_LE(g_mcts.used.load(), g_mcts.capacity);
 }
 
@@ -326,7 +326,7 @@ TEST_F(MctsTree, ReuseKeepsTheSubtreeOfTheNewRoot) {
 
 TEST_F(MctsTree, ReuseFallsBackToAFreshTree) {
   start(MIDDLEGAME_FEN, 100000, 150);
-  playouts(200);
+  playouts(80);
 
   struct Case {
     const char* what;
@@ -350,7 +350,7 @@ TEST_F(MctsTree, ReuseFallsBackToAFreshTree) {
     EXPECT_EQ(g_mcts.pool[0].n, 3u) << c.what;
     // Grow the old tree again for the next case.
     start(MIDDLEGAME_FEN, 100000, 150);
-    playouts(200);
+    playouts(80);
   }
   // The node of the new root must have been searched enough: a child with a single visit is not.
   const uint32_t weak = [&] {
