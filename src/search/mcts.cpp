@@ -252,11 +252,13 @@ void mcts_pool_free() {
   g_mcts.valid = false;
 }
 
+// The pool is reserved, not committed: pages are touched only as the tree grows, which is
+// slowly (one node per leaf search), so even the largest setting costs little real memory.
 void mcts_pool_resize_nodes(uint64_t nodes) {
   mcts_pool_free();
   if (nodes < 2) return;
   const size_t bytes = nodes * sizeof(MctsNode);
-  void* mem = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* mem = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (mem == MAP_FAILED) {
     std::printf("Unable to allocate %llu bytes of memory for %s\n", (unsigned long long)bytes, "MCTS table");
     std::fflush(stdout);
