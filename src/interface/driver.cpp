@@ -194,6 +194,7 @@ void think(Position& root, double target, int max_depth, const std::string& sear
   g_ctl = SearchControl();
   g_ctl.start = elapsed_seconds();
   g_ctl.quiet = g_bench_quiet;
+  g_ctl.max_depth = max_depth;
   std::strcpy(g_best_text, "0000");
   g_ponder_text[0] = 0;
 
@@ -251,6 +252,7 @@ void think(Position& root, double target, int max_depth, const std::string& sear
   // 6. Contempt.
   int c = opt::contempt + (root.side() == WHITE ? shift : -shift);
   if (pidx != 0 && !opt::white_contempt) c = prow.contempt;
+  if (opt::use_mcts && c > 0) c = std::max(c, 16) - 16;  // Monte-Carlo search: less contempt
   search_contempt = c;
   contempt_side = opt::white_contempt ? WHITE : root.side();
   set_contempt(c);

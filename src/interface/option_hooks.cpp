@@ -6,6 +6,5 @@ namespace quorix {
 
 void tablebase_reinit(const std::string&) {}
 int tablebase_largest() { return 0; }
-void mcts_table_resize(int) {}
 
 }  // namespace quorix

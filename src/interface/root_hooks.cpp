@@ -1,4 +1,4 @@
-// Root hooks: the book; no tablebases, no Monte-Carlo search in this build.
+// Root hooks: the book; no tablebases in this build.
 #include "interface/root_hooks.h"
 
 #include "interface/book.h"
@@ -20,6 +20,5 @@ int tb_root_filter(const Position&, RootMove*, int& score) {
   return 0;
 }
 int tb_largest_pieces() { return 0; }
-bool mcts_think(Position&, bool, double) { return false; }
 
 }  // namespace quorix

@@ -14,6 +14,7 @@
 #include "interface/tools.h"
 #include "interface/uci.h"
 #include "search/history.h"
+#include "search/mcts.h"
 #include "search/thread.h"
 #include "search/threads.h"
 #include "xnnue/network.h"
@@ -29,6 +30,8 @@ void engine_startup() {
   std::fflush(nullptr);
   init_start_time();
   reseed_random();
+  mcts_table_resize(opt::mcts_hash);
+  add_shutdown_hook(mcts_pool_free);
   threads_resize(1);
   std::printf("Quorix %s by the Quorix developers\n", "");
   std::printf("using hardware POPCNT\n");

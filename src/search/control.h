@@ -22,6 +22,7 @@ struct SearchControl {
   bool alpha_beta = false;      // the periodic "info nodes" line belongs to alpha-beta searches
   int tb_root_score = INT_MAX;  // score of a tablebase root, INT_MAX = none
   int clock_countdown = 0;
+  int max_depth = 99;           // depth limit of the search (iterations; tree depth figure)
 };
 
 extern SearchControl g_ctl;

@@ -121,6 +121,12 @@ inline bool stopped(const SearchData& sd) { return sd.th->stop.load(std::memory_
 inline bool node_stop(SearchData& sd) {
   if (stopped(sd)) return true;
   if (sd.index == 0 && poll_check()) return true;
+  if (sd.th->nodes >= sd.node_budget_end) [[unlikely]] {
+    // Budget spent: the flag gets 2 so that the budget's owner can tell it from a real stop.
+    uint8_t running = 0;
+    sd.th->stop.compare_exchange_strong(running, 2);
+    return true;
+  }
   return false;
 }
 

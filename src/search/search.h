@@ -35,6 +35,8 @@ struct alignas(64) SearchData {
   bool root_first = true;   // still on the first root move of the iteration
   int last_bound = 0;       // 0 exact, 1 fail high, 2 fail low
   bool searching = false;
+  // Node count at which a budgeted search (Monte-Carlo leaf values) ends; all ones = none.
+  uint64_t node_budget_end = ~uint64_t(0);
   Position root_pos;
   // Private copy of the root's predecessor: the root's children take a continuation row
   // from it, which must be this thread's own table.

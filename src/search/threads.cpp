@@ -19,6 +19,7 @@
 
 #include "interface/options.h"
 #include "interface/uci.h"
+#include "search/mcts.h"
 #include "search/search.h"
 #include "search/thread.h"
 
@@ -194,10 +195,14 @@ void thread_worker(int tix) {
     if (search_active.load()) {
       sd.searching = true;
       prepare_thread_root(sd);
-      for (int d = 1; d <= MAX_ITERATIONS; d++) {
-        if (!iteration_search(sd, d)) break;
-        if (quit_requested.load() || sd.th->stop.load(std::memory_order_relaxed)) break;
-        if (std::abs(sd.iter_score[d]) >= MATE_BOUND) break;
+      if (g_mcts_running.load()) {
+        mcts_worker(sd);  // Monte-Carlo search: playouts into the shared tree
+      } else {
+        for (int d = 1; d <= MAX_ITERATIONS; d++) {
+          if (!iteration_search(sd, d)) break;
+          if (quit_requested.load() || sd.th->stop.load(std::memory_order_relaxed)) break;
+          if (std::abs(sd.iter_score[d]) >= MATE_BOUND) break;
+        }
       }
       sd.searching = false;
     }
