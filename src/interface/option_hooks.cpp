@@ -1,11 +1,9 @@
-// Placeholder bodies until the book, tablebase and Monte-Carlo code provide them.
+// Placeholder bodies until the book and Monte-Carlo code provide them (tablebases: tb_hooks.cpp).
 #include "interface/option_hooks.h"
 
 namespace quorix {
 
 void book_reopen() {}
-void tablebase_reinit(const std::string&) {}
-int tablebase_largest() { return 0; }
 void mcts_table_resize(int) {}
 
 }  // namespace quorix
