@@ -1,8 +1,14 @@
 #include "syzygy/tb_test_util.h"
 
 #include <cctype>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
+
+#include "board/movegen.h"
+#include "test_util.h"
 
 namespace quorix::test {
 
@@ -55,6 +61,53 @@ std::string swap_colours(const std::string& fen) {
     if (ch != '-') ch = std::isupper(static_cast<unsigned char>(ch)) ? char(std::tolower(ch)) : char(std::toupper(ch));
   if (ep != "-") ep[1] = ep[1] == '3' ? '6' : '3';
   return out + " " + (side == "w" ? "b" : "w") + " " + sw_castle + " " + ep + rest;
+}
+
+std::string random_position(const std::string& material, std::mt19937_64& rng) {
+  for (;;) {
+    char board[64] = {};
+    bool black = false;
+    for (char ch : material) {
+      if (ch == 'v') {
+        black = true;
+        continue;
+      }
+      int sq;
+      do sq = int(rng() % 64);
+      while (board[sq] || (ch == 'P' && (sq < 8 || sq >= 56)));
+      board[sq] = black ? char(std::tolower(ch)) : ch;
+    }
+    std::string fen;
+    for (int r = 7; r >= 0; r--) {
+      int empty = 0;
+      for (int f = 0; f < 8; f++) {
+        char c = board[r * 8 + f];
+        if (!c) {
+          empty++;
+          continue;
+        }
+        if (empty) fen += char('0' + empty);
+        empty = 0;
+        fen += c;
+      }
+      if (empty) fen += char('0' + empty);
+      if (r) fen += '/';
+    }
+    fen += (rng() & 1) ? " w - - 0 1" : " b - - 0 1";
+    Position p;
+    setup(p, fen);
+    const int ks0 = p.king_sq[0], ks1 = p.king_sq[1];
+    if (std::abs(ks0 / 8 - ks1 / 8) <= 1 && std::abs(ks0 % 8 - ks1 % 8) <= 1) continue;
+    if (king_attacked(p, p.side() ^ 1)) continue;
+    return fen;
+  }
+}
+
+std::vector<std::string> shipped_materials() {
+  std::set<std::string> names;
+  for (const auto& f : std::filesystem::directory_iterator(table_dir()))
+    if (f.path().extension() == ".rtbw") names.insert(f.path().stem().string());
+  return {names.begin(), names.end()};
 }
 
 }  // namespace quorix::test

@@ -1,5 +1,7 @@
 // Helpers of the tablebase tests: the shipped tables, annotated positions and colour swaps.
 #pragma once
+#include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -15,5 +17,10 @@ struct TbCase {
 std::vector<TbCase> read_tb_cases(const std::string& path);
 // The same position with colours swapped and the board turned over.
 std::string swap_colours(const std::string& fen);
+// A random legal placement of a material such as "KRPvKN" (side to move random),
+// with the half-move clock 0.
+std::string random_position(const std::string& material, std::mt19937_64& rng);
+// Material names of all shipped tables.
+std::vector<std::string> shipped_materials();
 
 }  // namespace quorix::test
