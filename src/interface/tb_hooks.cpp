@@ -38,6 +38,8 @@ int tb_root_filter(const Position& root, RootMove* moves, int& score) {
   tb::RootResult kept[MAX_ROOT_MOVES + 1];
   int n = tb::root_filter_dtz(root, kept, score);
   if (!n) n = tb::root_filter_wdl(root, opt::syzygy_50_move_rule != 0, kept, score);
+  // The root's probes count as tablebase hits (the search itself then probes nothing).
+  if (n > 0) g_tb_hits.fetch_add(uint64_t(n) + 1, std::memory_order_relaxed);
   for (int i = 0; i < n; i++) {
     moves[i].move = kept[i].move;
     moves[i].score = -NO_SCORE;
