@@ -163,7 +163,6 @@ struct Encoding {
 
 struct Decoded {
   Image img;
-  bool wide_map = false;
   Encoding enc[4][2];  // [file][side to move]; piece tables use file 0
 };
 
@@ -482,7 +481,6 @@ bool decode_table(Entry& e, int kind, Decoded& dd) {
       if (!(en.flags & 2)) continue;
       if (en.flags & 16) {
         off += off & 1;
-        dd.wide_map = true;
         for (int i = 0; i < 4; i++) {
           if (!im.has(off, 2)) return false;
           en.map_off[i] = uint32_t(off + 2);
@@ -854,9 +852,10 @@ bool probe_table(const Position& p, int kind, int wdl, int& value, bool& side_mi
   if (en->flags & 2) {
     const int m = WDL_TO_MAP[wdl + 2];
     if (v >= en->map_len[m]) return false;
-    const size_t at = en->map_off[m] + (dd.wide_map ? 2 * size_t(v) : size_t(v));
-    if (!dd.img.has(at, dd.wide_map ? 2 : 1)) return false;
-    v = dd.wide_map ? dd.img.u16(at) : dd.img.data[at];
+    const bool wide = en->flags & 16;
+    const size_t at = en->map_off[m] + (wide ? 2 * size_t(v) : size_t(v));
+    if (!dd.img.has(at, wide ? 2 : 1)) return false;
+    v = wide ? dd.img.u16(at) : dd.img.data[at];
   }
   if (!(en->flags & PLIES_FLAG[wdl + 2]) || (wdl & 1)) v *= 2;
   value = int(v);

@@ -114,7 +114,9 @@ TEST_F(Tablebases, PositionsOutsideTheTables) {
     tb::RootResult out[256];
     int score = 1;
     EXPECT_EQ(tb::root_filter_dtz(p, out, score), 0) << c.fen;
-    if (!c.wdl_ok) EXPECT_EQ(tb::root_filter_wdl(p, true, out, score), 0) << c.fen;
+    if (!c.wdl_ok) {
+      EXPECT_EQ(tb::root_filter_wdl(p, true, out, score), 0) << c.fen;
+    }
   }
 }
 
@@ -157,7 +159,9 @@ TEST_F(Tablebases, RootFilterByDtzKeepsFastWinsFirst) {
     EXPECT_EQ(child_wdl(p, out[i].move), 2);
     EXPECT_GT(out[i].value, 0);
     EXPECT_LE(out[i].value, 99);
-    if (i) EXPECT_LE(out[i - 1].value, out[i].value);
+    if (i) {
+      EXPECT_LE(out[i - 1].value, out[i].value);
+    }
   }
 }
 
@@ -355,7 +359,9 @@ TEST(TablebaseImages, DamagedTablesAreHandledSafely) {
           test::setup(p, fen);
           bool ok;
           const int w = kind ? tb::probe_dtz(p, ok) : tb::probe_wdl(p, ok);
-          if (ok && !kind) EXPECT_TRUE(w >= -2 && w <= 2);
+          if (ok && !kind) {
+            EXPECT_TRUE(w >= -2 && w <= 2);
+          }
           probed++;
         }
         tb::clear_image();
