@@ -15,6 +15,7 @@
 #include "board/movetext.h"
 #include "eval/eval_params.h"
 #include "eval/evaluate.h"
+#include "interface/option_hooks.h"
 #include "interface/options.h"
 #include "interface/report.h"
 #include "interface/root_hooks.h"
@@ -291,6 +292,8 @@ void think(Position& root, double target, int max_depth, const std::string& sear
   const int phase = compute_phase(root);
   root.in_check = king_attacked(root, root.side()) ? 1 : 0;
   // 11. Root moves (tablebase filter first).
+  tablebase_apply_pending();
+  g_tb_hits.store(0, std::memory_order_relaxed);
   int tb_limit = opt::use_syzygy && target > 0.1 ? std::min(opt::syzygy_probe_limit, tb_largest_pieces()) : 0;
   g_tb_probe_limit = tb_limit;
   g_root_move_count = 0;

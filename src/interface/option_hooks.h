@@ -10,6 +10,8 @@ void book_reopen();
 void tablebase_reinit(const std::string& path);
 // Largest piece count for which tablebase files were found (0 = none).
 int tablebase_largest();
+// Runs a re-initialisation that arrived during a search (before the next search starts).
+void tablebase_apply_pending();
 // Reallocates the Monte-Carlo table for mb megabytes.
 void mcts_table_resize(int mb);
 

@@ -106,7 +106,7 @@ void report_pv(int depth, int score, int bound, const Move* pv) {
   pv_text(g_sdata[0].root_pos, pv, line, sizeof line);
   if (depth >= 18) std::snprintf(hf, sizeof hf, " hashfull %d", g_tt.clusters ? tt_hashfull() : 0);
   std::printf("info depth %d time %llu nodes %llu score %s nps %llu%s tbhits %llu pv %s\n", depth, f.time_ms, f.nodes, st,
-              f.nps, hf, (unsigned long long)g_tb_hits, line);
+              f.nps, hf, (unsigned long long)g_tb_hits.load(std::memory_order_relaxed), line);
   std::fflush(stdout);
   // Log copy: score after the tablebase substitution, PV cut to whole moves within 31 characters.
   int v = score;
@@ -131,7 +131,7 @@ void report_multipv(int depth) {
     score_text(sd.root[i].score, 0, st, sizeof st);
     pv_text(sd.root_pos, sd.root[i].pv, line, sizeof line);
     std::printf("info multipv %d depth %d time %llu nodes %llu score %s nps %llu tbhits %llu pv %s\n", i + 1, depth,
-                f.time_ms, f.nodes, st, f.nps, (unsigned long long)g_tb_hits, line);
+                f.time_ms, f.nodes, st, f.nps, (unsigned long long)g_tb_hits.load(std::memory_order_relaxed), line);
   }
   std::fflush(stdout);
 }

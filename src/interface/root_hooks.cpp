@@ -1,4 +1,4 @@
-// Root hooks: the book; no tablebases in this build.
+// Root hooks: the book (tablebases: tb_hooks.cpp, Monte-Carlo search: mcts_driver.cpp).
 #include "interface/root_hooks.h"
 
 #include "interface/book.h"
@@ -15,10 +15,5 @@ Move book_probe_root(const Position& root) {
     if (g_root_moves[i].move == m) return m;
   return 0;
 }
-int tb_root_filter(const Position&, RootMove*, int& score) {
-  score = 0;
-  return 0;
-}
-int tb_largest_pieces() { return 0; }
 
 }  // namespace quorix

@@ -33,7 +33,7 @@ bool g_mcts_mode = false;
 bool g_analysis = false;
 int g_multipv = 1;
 int g_tb_probe_limit = 0;
-uint64_t g_tb_hits = 0;
+std::atomic<uint64_t> g_tb_hits{0};
 
 int g_red[2][128][64];
 int g_red_pred[2][128][64];
@@ -236,13 +236,6 @@ bool is_draw_child(const Position& c, int needed) {
   return false;
 }
 
-bool tb_probe_search(const Position& p, int ply, int& score) {
-  (void)p;
-  (void)ply;
-  (void)score;
-  return false;  // no tablebase prober in this build
-}
-
 // Shared start of the PV and quiescence nodes: stop flag, mate-distance window,
 // insufficient material and the ply limit. Returns true with `result` when the node ends here.
 inline bool node_prologue(SearchData& sd, Position& p, int& alpha, int& beta, int ply, int& result) {
@@ -429,7 +422,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
   }
   if (ply >= 2 && g_tb_probe_limit) {
     int tbs;
-    if (tb_probe_search(p, ply, tbs)) return tbs;
+    if (tb_probe_search(p, ply, depth, tbs)) return tbs;
   }
 
   // Static evaluation.
@@ -695,7 +688,7 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
   if (pr.found && (pr.bound & TT_NO_MOVES) && !has_legal_move(p)) return in_check ? ply - MATE : draw_score(p);
   if (ply >= 2 && g_tb_probe_limit) {
     int tbs;
-    if (tb_probe_search(p, ply, tbs)) return tbs;
+    if (tb_probe_search(p, ply, depth, tbs)) return tbs;
   }
 
   int static_eval = NO_SCORE;

@@ -60,7 +60,7 @@ extern bool g_mcts_mode;         // tables built for the Monte-Carlo search
 extern bool g_analysis;
 extern int g_multipv;
 extern int g_tb_probe_limit;     // pieces; 0 = no probing inside the search
-extern uint64_t g_tb_hits;       // successful tablebase probes
+extern std::atomic<uint64_t> g_tb_hits;  // successful tablebase probes (all threads)
 
 // Derived tables (depth in half-plies).
 extern int g_red[2][128][64];
@@ -88,8 +88,8 @@ void attach_to_thread(Position& p, SearchThread& th, int index);
 // occurrences that make a draw).
 bool is_draw_child(const Position& c, int needed);
 
-// Tablebase probe inside the search: false when there is no result (inert until tablebases exist).
-bool tb_probe_search(const Position& p, int ply, int& score);
+// Tablebase probe inside the search (depth in half-plies): false when there is no result.
+bool tb_probe_search(const Position& p, int ply, int depth, int& score);
 
 // Called by thread 0 at every node: serves input, checks the clock; true when the search must end.
 bool poll_check();

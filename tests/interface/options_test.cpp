@@ -141,7 +141,9 @@ TEST_F(OptionsTest, ValueParsingAndClamping) {
       {"setoption name Hash File Name value", "", [] { return opt::hash_file_name.empty(); }},
       {"setoption name Syzygy Probe Limit value 9", "info string Probing tablebases up to 0-man.\n",
        [] { return opt::syzygy_probe_limit == 7; }},
-      {"setoption name SyzygyPath value /no/tb", "info string Probing tablebases up to 0-man.\n",
+      {"setoption name SyzygyPath value /no/tb",
+       "info string Found 0 WDL and 0 DTZ tablebase files (up to 0-man).\n"
+       "info string Probing tablebases up to 0-man.\n",
        [] { return opt::syzygy_path == "/no/tb"; }},
       {"setoption name MCTS Hash value 256", "info string MCTS Hash table size is now 256 meg\n",
        [] { return opt::mcts_hash == 256; }},
