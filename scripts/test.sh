@@ -4,6 +4,8 @@
 #   portable (no AVX2)            all unit tests
 #   asan     (Address+UB sanitizers) all unit tests
 #   tsan     (ThreadSanitizer)      the threaded-search tests
+# The release and portable builds also compare their bench signature with the last
+# "Bench:" line of the commit history (scripts/check-bench.sh).
 # Set QUORIX_TEST_CONFIGS to a subset (e.g. "release") to run fewer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +29,10 @@ for cfg in $configs; do
   [ "$cfg" = tsan ] && select=(-LE full -R "Thread")
   if ! (cd "build/$cfg" && ctest "${select[@]}" --output-on-failure -j"$jobs" --timeout 600); then
     status=1
+  fi
+  if [ "$cfg" = release ] || [ "$cfg" = portable ]; then
+    echo "=== $cfg: bench signature"
+    bash scripts/check-bench.sh "build/$cfg/quorix" || status=1
   fi
 done
 exit $status
