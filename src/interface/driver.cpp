@@ -166,6 +166,10 @@ void go_command(const SearchLimits& limits, Position& root) {
   }
   think(root, target, depth, limits.searchmoves, hard, limits.infinite);
   if (restore_contempt) opt::contempt = saved_contempt;
+  // The game record keeps no pointers into the thread tables (the pool may be rebuilt).
+  root.pawn_table = nullptr;
+  root.mat_table = nullptr;
+  root.cont[0] = root.cont[1] = root.cont[2] = nullptr;
 }
 
 bool poll_check() {
@@ -268,7 +272,7 @@ void think(Position& root, double target, int max_depth, const std::string& sear
   SearchThread& t0 = g_threads[0];  // after a rebuild of the pool
   SearchData& sd = g_sdata[0];
   // The game's records may point at thread tables of an earlier pool ("Threads" changed).
-  attach_to_thread(root, t0, 0);
+  attach_to_thread(root, t0);
   // 8. Deadlines.
   const double st = g_ctl.start;
   g_ctl.target = target;

@@ -1,5 +1,7 @@
 #include "interface/options.h"
 
+#include "board/movetext.h"
+
 namespace quorix::opt {
 
 int numa_offset = 0;
@@ -14,7 +16,7 @@ int book_moves = 1000;
 int best_book_line = 0;
 std::string log_file;
 std::string hash_file_name;
-int chess960 = 0;
+int& chess960 = g_chess960_text;  // owned by the move-text code
 int analyse_mode = 0;
 int use_lmr = 1;
 int null_move_pruning = 1;

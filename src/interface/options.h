@@ -17,7 +17,7 @@ extern int book_moves;
 extern int best_book_line;
 extern std::string log_file;
 extern std::string hash_file_name;
-extern int chess960;
+extern int& chess960;
 extern int analyse_mode;
 extern int use_lmr;
 extern int null_move_pruning;

@@ -35,9 +35,7 @@ void save_result(SearchData& sd, int d, int score) {
 
 }  // namespace
 
-void attach_to_thread(Position& p, SearchThread& th, int index) {
-  p.thread_index = int16_t(index);
-  p.history = th.history;
+void attach_to_thread(Position& p, SearchThread& th) {
   p.mat_table = th.mat_table;
   p.pawn_table = th.pawn_table;
   const size_t r1 = cont_row(p, 1), r2 = cont_row(p, 2), r4 = cont_row(p, 4);
@@ -50,10 +48,10 @@ void prepare_thread_root(SearchData& sd) {
   SearchThread& th = *sd.th;
   std::memcpy(static_cast<void*>(&sd.root_pos), &g_root_position, sizeof(Position));
   Position& r = sd.root_pos;
-  attach_to_thread(r, th, sd.index);
+  attach_to_thread(r, th);
   if (g_root_position.his) {
     std::memcpy(static_cast<void*>(&sd.root_parent), g_root_position.his, sizeof(Position));
-    attach_to_thread(sd.root_parent, th, sd.index);
+    attach_to_thread(sd.root_parent, th);
     r.his = &sd.root_parent;
   }
   r.nn_eval_valid = 0;
