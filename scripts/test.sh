@@ -10,6 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+bash scripts/check-includes.sh
 jobs=$(nproc)
 configs=${QUORIX_TEST_CONFIGS:-"release portable asan tsan"}
 status=0

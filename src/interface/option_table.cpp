@@ -98,7 +98,12 @@ void on_mcts_hash(int64_t v, const std::string&) {
 
 void on_weights_file(int64_t, const std::string& text) {
   opt::weights_file = text;
+  const bool flip_before = xnnue::g_flip;
   xnnue::load_network_file(text);
+  // Piece codes of the current game formed under the other square transform are rebuilt
+  // (this also marks their accumulators as not computed).
+  if (xnnue::g_flip != flip_before)
+    for (int i = 0; i <= game_length && i < GAME_HISTORY_SIZE; i++) build_piece_state(game_history[i]);
 }
 
 // ---- registration ----

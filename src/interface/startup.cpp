@@ -8,11 +8,14 @@
 #include "board/position.h"
 #include "eval/evaluate.h"
 #include "interface/bench.h"
+#include "interface/driver.h"
 #include "interface/option_hooks.h"
 #include "interface/option_table.h"
 #include "interface/options.h"
 #include "interface/uci.h"
+#include "interface/report.h"
 #include "search/history.h"
+#include "search/hooks.h"
 #include "search/thread.h"
 #include "search/threads.h"
 #include "xnnue/network.h"
@@ -28,6 +31,10 @@ void engine_startup() {
   std::fflush(nullptr);
   init_start_time();
   reseed_random();
+  g_search_hooks.pv = report_pv;
+  g_search_hooks.multipv = report_multipv;
+  g_search_hooks.currmove = report_currmove;
+  g_search_hooks.poll = poll_check;
   threads_resize(1);
   std::printf("Quorix %s by the Quorix developers\n", "");
   std::printf("using hardware POPCNT\n");

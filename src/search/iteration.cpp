@@ -2,15 +2,21 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "interface/options.h"
-#include "interface/report.h"
-#include "interface/uci.h"
+#include "search/hooks.h"
+#include "util/clock.h"
 #include "search/control.h"
 #include "search/search.h"
 
 namespace quorix {
 
 namespace {
+
+inline void report_pv_hook(int depth, int score, int bound, const Move* pv) {
+  if (g_search_hooks.pv) g_search_hooks.pv(depth, score, bound, pv);
+}
+inline void report_multipv_hook(int depth) {
+  if (g_search_hooks.multipv) g_search_hooks.multipv(depth);
+}
 
 constexpr int INF = 32001;
 constexpr int WINDOW_OFFSETS[16] = {0, 0, 2, -2, 4, -4, 1, -1, 3, -3, 5, -5, 6, -6, 7, -7};
@@ -91,8 +97,8 @@ bool iteration_search(SearchData& sd, int d) {
     sd.last_bound = 0;
     if (main) {
       g_shared_best_score.store(v, std::memory_order_relaxed);
-      if (g_multipv > 1) report_multipv(d);
-      else report_pv(d, v, 0, sd.depth_pv[d]);
+      if (g_multipv > 1) report_multipv_hook(d);
+      else report_pv_hook(d, v, 0, sd.depth_pv[d]);
     }
     return true;
   }
@@ -109,7 +115,7 @@ bool iteration_search(SearchData& sd, int d) {
       sd.last_bound = 0;
       if (main) {
         g_shared_best_score.store(v, std::memory_order_relaxed);
-        report_pv(d, v, 0, sd.depth_pv[d]);
+        report_pv_hook(d, v, 0, sd.depth_pv[d]);
       }
       break;
     }
@@ -117,7 +123,7 @@ bool iteration_search(SearchData& sd, int d) {
     if (v >= beta) {
       sd.last_bound = 1;
       if (!main) return true;
-      report_pv(d, v, 1, sd.depth_pv[d]);
+      report_pv_hook(d, v, 1, sd.depth_pv[d]);
       if (g_thread_count == 1 && !g_analysis && std::abs(v) < 390) {
         bool accept = false;
         if (g_ctl.failing_low && !g_ctl.accepted_fail_high && std::abs(v) <= 389) {
@@ -137,7 +143,7 @@ bool iteration_search(SearchData& sd, int d) {
       beta = v + delta;
     } else {
       sd.last_bound = 2;
-      if (main) report_pv(d, v, 2, sd.depth_pv[d]);
+      if (main) report_pv_hook(d, v, 2, sd.depth_pv[d]);
       beta = v + delta / 4;
       alpha = v - delta;
       if (main) {

@@ -12,9 +12,9 @@
 #include "board/movetext.h"
 #include "eval/eval_params.h"
 #include "eval/evaluate.h"
-#include "interface/options.h"
-#include "interface/report.h"
-#include "interface/uci.h"
+#include "eval/eval_options.h"
+#include "search/hooks.h"
+#include "util/clock.h"
 #include "search/control.h"
 #include "search/history.h"
 #include "search/see.h"
@@ -122,7 +122,7 @@ inline bool stopped(const SearchData& sd) { return sd.th->stop.load(std::memory_
 // Stop flag first, then (thread 0) input and clock.
 inline bool node_stop(SearchData& sd) {
   if (stopped(sd)) return true;
-  if (sd.index == 0 && poll_check()) return true;
+  if (sd.index == 0 && g_search_hooks.poll && g_search_hooks.poll()) return true;
   return false;
 }
 
@@ -158,7 +158,7 @@ struct ShallowMark {
 
 // Makes a move of a node searched by sd's thread (counted as a node).
 inline int make(SearchData& sd, const Position& p, Position& child, Move m) {
-  return search_make(*sd.th, p, child, m, !opt::use_regular_eval);
+  return search_make(*sd.th, p, child, m, !g_eval_options.use_regular_eval);
 }
 
 // Whether a position in check has a legal move (the moves tried count as nodes).
@@ -167,7 +167,7 @@ bool has_legal_evasion(SearchThread& th, const Position& p) {
   int n = generate_evasions(p, list);
   Position child;
   for (int i = 0; i < n; i++)
-    if (search_make(th, p, child, entry_move(list[i]), !opt::use_regular_eval)) return true;
+    if (search_make(th, p, child, entry_move(list[i]), !g_eval_options.use_regular_eval)) return true;
   return false;
 }
 
@@ -207,7 +207,7 @@ bool passed_push(const Position& p, Move m) {
 void build_search_tables(int threads, bool mcts) {
   int k = 0;
   if (threads >= 3) k = int(7.213475204444817 * std::log(double(threads)) - 5);
-  int s = opt::reduction + k;
+  int s = g_search_options.reduction + k;
   if (mcts) s = -115;
   const double D[2] = {140.0 - s, 165.0 - s};
   for (int v = 0; v < 2; v++)
@@ -222,7 +222,7 @@ void build_search_tables(int threads, bool mcts) {
         g_red[v][d][n] = int(std::lround(base));
         g_red_pred[v][d][n] = int(std::lround(base - m));
       }
-  int S = int(7.213475204444817 * std::log(double(threads < 1 ? 1 : threads))) + opt::selectivity;
+  int S = int(7.213475204444817 * std::log(double(threads < 1 ? 1 : threads))) + g_search_options.selectivity;
   if (mcts) S = 197;
   if (S < 1) S = 1;
   for (int d = 0; d < 24; d++) {
@@ -613,7 +613,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
         int r = 0;
         bool first = tactical ? m == hash : count == 1;
         bool good_capture = mp.stage == ST_CAPTURES;
-        bool lmr = !first && opt::use_lmr;
+        bool lmr = !first && g_search_options.use_lmr;
         if (!cut && (good_capture || (in_check && capture))) lmr = false;
         if (lmr) {
           r = g_red[imp][std::min(depth, 127)][std::min(count, 63)] + busy_extra - (pv_bit ? 2 : 0);
@@ -816,7 +816,7 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
         v = -search_pv(sd, child, -beta, -alpha, n - 2, ply + 1, false);
       } else {
         int r = 0;
-        if (n >= 6 && opt::use_lmr && mp.stage != ST_CAPTURES && !(in_check && capture)) {
+        if (n >= 6 && g_search_options.use_lmr && mp.stage != ST_CAPTURES && !(in_check && capture)) {
           r = g_red[imp][std::min(depth, 127)][std::min(count, 63)] + busy_extra - 2;
           r -= p.stat_score / 3071;
           if (r >= 2 && !quiet_safe(p, m)) r -= 3;
@@ -882,9 +882,9 @@ int search_root(SearchData& sd, Position& p, int depth, int alpha, int beta) {
     legal++;
     child.in_check = king_attacked(child, child.side()) ? 1 : 0;
     child.lmr_byte = 0;
-    if (sd.index == 0 && !g_ctl.quiet && depth >= 12 && opt::minimal_reporting == 0 &&
+    if (sd.index == 0 && !g_ctl.quiet && depth >= 12 && g_search_options.minimal_reporting == 0 && g_search_hooks.currmove &&
         elapsed_seconds() - g_ctl.start > 3.0)
-      report_currmove(p, m, legal);
+      g_search_hooks.currmove(p, m, legal);
     int v;
     if (is_draw_child(*sd.th, child, 2)) {
       v = draw_score(p);

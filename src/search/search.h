@@ -90,9 +90,6 @@ bool is_draw_child(SearchThread& th, const Position& c, int needed);
 // Tablebase probe inside the search: false when there is no result (inert until tablebases exist).
 bool tb_probe_search(const Position& p, int ply, int& score);
 
-// Called by thread 0 at every node: serves input, checks the clock; true when the search must end.
-bool poll_check();
-
 // Score text of a report ("cp 12", "mate -3", with bound suffix).
 void score_text(int v, int bound, char* out, size_t n);
 
