@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build dependencies on Debian when they are missing.
 set -euo pipefail
-pkgs=(cmake g++ make libgtest-dev libbenchmark-dev libdeflate-dev)
+pkgs=(cmake g++ make libgtest-dev libbenchmark-dev libdeflate-dev python3)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

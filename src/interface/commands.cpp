@@ -7,6 +7,7 @@
 #include "board/makemove.h"
 #include "board/movegen.h"
 #include "board/movetext.h"
+#include "interface/book.h"
 #include "interface/option_hooks.h"
 #include "interface/driver.h"
 #include "interface/option_table.h"
@@ -210,6 +211,7 @@ void dispatch_command(const std::vector<std::string>& tok, const std::string& ra
     options_print();
     std::printf("uciok\n");
     std::fflush(stdout);
+    book_print_notice();  // a book file that could not be opened at start-up
   } else if (cmd == "isready") {
     std::printf("readyok\n");
     std::fflush(stdout);

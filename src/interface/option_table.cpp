@@ -10,6 +10,7 @@
 
 #include "eval/evaluate.h"
 #include "eval/hash_tables.h"
+#include "interface/book.h"
 #include "interface/option_hooks.h"
 #include "interface/options.h"
 #include "interface/uci.h"
@@ -58,6 +59,7 @@ void on_book_file(int64_t, const std::string& text) {
   opt::book_file = text;
   flush_info("info string Book file is %s\n", text.c_str());
   book_reopen();
+  book_print_notice();
 }
 
 void on_log_file(int64_t, const std::string& text) {

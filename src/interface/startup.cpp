@@ -12,6 +12,7 @@
 #include "interface/option_hooks.h"
 #include "interface/option_table.h"
 #include "interface/options.h"
+#include "interface/tools.h"
 #include "interface/uci.h"
 #include "interface/report.h"
 #include "search/history.h"
@@ -57,6 +58,19 @@ bool run_tool(int argc, char** argv, int& exit_code) {
   exit_code = 0;
   if (argc > 1 && std::strcmp(argv[1], "bench") == 0) {
     exit_code = run_bench(argc, argv);
+    return true;
+  }
+  // Network tools: no protocol loop; the caller's shutdown releases the network.
+  if (argc > 1 && std::strcmp(argv[1], "nneval") == 0) {
+    exit_code = run_nneval(argc, argv);
+    return true;
+  }
+  if (argc > 1 && std::strcmp(argv[1], "nntest") == 0) {
+    exit_code = run_nntest();
+    return true;
+  }
+  if (argc > 1 && std::strcmp(argv[1], "nndebug") == 0) {
+    exit_code = run_nndebug();
     return true;
   }
   return false;
