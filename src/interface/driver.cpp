@@ -182,7 +182,7 @@ bool poll_check() {
   g_ctl.clock_countdown = 256;
   const double now = elapsed_seconds();
   if (g_ctl.alpha_beta && now >= g_ctl.poll_time) {
-    report_nodes();
+    if (!g_ctl.quiet) report_nodes();  // the benchmark prints only its own lines
     g_ctl.poll_time = now + 2.0;
   }
   if (pondering) return false;
