@@ -3,6 +3,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "search/search.h"
+#include "search/thread.h"
+
 namespace quorix::test {
 
 std::vector<PerftCase> read_perft_suite(const std::string& path) {
@@ -31,6 +34,9 @@ std::vector<PerftCase> read_perft_suite(const std::string& path) {
   return out;
 }
 
-void setup(Position& p, const std::string& fen) { set_fen(p, fen.c_str()); }
+void setup(Position& p, const std::string& fen) {
+  set_fen(p, fen.c_str());
+  attach_to_thread(p, thread_rec(0));
+}
 
 }  // namespace quorix::test

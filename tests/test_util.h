@@ -16,7 +16,7 @@ struct PerftCase {
 // Reads an EPD perft suite ("FEN ;D1 n ;D2 n ...").
 std::vector<PerftCase> read_perft_suite(const std::string& path);
 
-// Sets p from FEN text with full from-scratch fields.
+// Sets p from FEN text with full from-scratch fields, attached to thread 0's tables.
 void setup(Position& p, const std::string& fen);
 
 }  // namespace quorix::test

@@ -8,19 +8,8 @@
 #include <cstring>
 
 #include "board/movegen.h"
-#include "interface/options.h"
-#include "search/thread.h"
-#include "search/tt_prefetch.h"
 
 namespace quorix {
-
-#define QUORIX_CHECK(cond, text)                                             \
-  do {                                                                       \
-    if (!(cond)) {                                                           \
-      std::fprintf(stderr, "Assertion failed: %s, file %s\n", text, "gen"); \
-      std::abort();                                                          \
-    }                                                                        \
-  } while (0)
 
 namespace {
 
@@ -52,14 +41,8 @@ inline void copy_prefix(Position& dst, const Position& src) {
 #endif
 }
 
-inline void prefetch_pawn(const Position& c) {
-  if (c.pawn_table) __builtin_prefetch(c.pawn_table + (uint32_t(c.pawn_key) & g_pawn_mask));
-}
-
-}  // namespace
-
-int make_move(const Position& parent, Position& child, Move m) {
-  const bool nn = !opt::use_regular_eval;
+template <bool nn>
+int make_move_impl(const Position& parent, Position& child, Move m) {
   if (nn) copy_prefix<POS_COPY_FULL>(child, parent);
   else copy_prefix<POS_COPY_REGULAR>(child, parent);
   child.his = const_cast<Position*>(&parent);
@@ -70,20 +53,9 @@ int make_move(const Position& parent, Position& child, Move m) {
   child.nn_eval_valid = 0;
   child.acc_computed = 0;
 
-  SearchThread& th = g_threads[parent.thread_index];
   const int s = parent.side(), o = s ^ 1;
   const int from = move_from(m), to = move_to(m);
-  {
-    int row = m ? (parent.board[from] * 64 + to) : s * 8;
-    child.cont[0] = th.cont_history + size_t(row) * CONT_ROW_SIZE;
-    child.cont[1] = parent.cont[0];
-    child.cont[2] = parent.his ? parent.his->cont[1] : th.cont_history;
-  }
   if (nn) child.kst.count = 1;
-
-  if (!th.stop.load(std::memory_order_relaxed)) {
-    if (++th.nodes >= g_node_limit) th.stop.store(1);
-  }
 
   uint64_t key = parent.key;
   if (parent.ep_bb) {
@@ -97,7 +69,6 @@ int make_move(const Position& parent, Position& child, Move m) {
     child.in_check = 0;
     child.key = key;
     child.kst.count = 0;
-    tt_prefetch(key);
     return 1;
   }
 
@@ -261,15 +232,11 @@ int make_move(const Position& parent, Position& child, Move m) {
     }
     pi.ids[from] = xnnue::I_NONE;
     pi.ids[to] = uint8_t(mover_id);
-    if (kind >= MK_PROMO_Q) QUORIX_CHECK(pi.ids[from] == xnnue::I_NONE, "p->kst.pi.ids[fr] == xnnue::I_NONE");
     if (mover_id < 32) {
       pi.list[0][mover_id] = child.kst.changes[0].new_w;
       pi.list[1][mover_id] = child.kst.changes[0].new_b;
     }
   }
-
-  tt_prefetch(key);
-  prefetch_pawn(child);
 
   child.bb[14] = child.bb[0] | child.bb[7];
   // A move can expose the own king only when the king moves, the side was in
@@ -281,6 +248,12 @@ int make_move(const Position& parent, Position& child, Move m) {
   child.ply++;
   child.key = key;
   return 1;
+}
+
+}  // namespace
+
+int make_move(const Position& parent, Position& child, Move m, bool piece_state) {
+  return piece_state ? make_move_impl<true>(parent, child, m) : make_move_impl<false>(parent, child, m);
 }
 
 }  // namespace quorix

@@ -1,8 +1,6 @@
 #include "board/movegen.h"
 
 #include "board/makemove.h"
-#include "search/see.h"
-#include "search/thread.h"
 
 namespace quorix {
 
@@ -56,15 +54,6 @@ void sort_entries(uint32_t* list, int n) {
 
 namespace {
 
-inline int hist_score(const Position& p, int from, int to) {
-  return history_sum(p, p.board[from], from, to) / 4;
-}
-
-inline int cap_score(const Position& p, int from, int to, int captured_pc) {
-  const SearchThread& t = thread_rec(p.thread_index);
-  return int(t.capture_history[p.board[from]][to][captured_pc]) + capture_value[piece_type(captured_pc)];
-}
-
 inline Bitboard promo_rank(int s) { return s == WHITE ? RANK_8 : RANK_1; }
 
 // Whether a knight on sq attacks the enemy king of side s.
@@ -73,7 +62,7 @@ inline bool knight_checks(const Position& p, int s, int sq) {
 }
 
 // Castling moves of the side to move (king side first).
-int gen_castling(const Position& p, uint32_t* list, bool scored) {
+int gen_castling(const Position& p, uint32_t* list) {
   if (p.in_check) return 0;
   int s = p.side(), n = 0;
   Bitboard enemy_att = 0;
@@ -85,7 +74,7 @@ int gen_castling(const Position& p, uint32_t* list, bool scored) {
     if (enemy_att & castle_path[i]) continue;
     int k = p.king_sq[s], r = castle_rook_sq[i];
     Move m = make_move_code(k, r, MK_CASTLE);
-    list[n++] = make_entry(m, scored ? hist_score(p, k, r) : 0);
+    list[n++] = m;
   }
   return n;
 }
@@ -143,14 +132,6 @@ inline Bitboard cap_right(int s, Bitboard b) { return s == WHITE ? (b & ~FILE_H)
 inline int left_delta(int s) { return s == WHITE ? 7 : -9; }
 inline int right_delta(int s) { return s == WHITE ? 9 : -7; }
 
-void score_history(const Position& p, uint32_t* list, int n, int div) {
-  for (int i = 0; i < n; i++) {
-    Move m = list[i];
-    int from = move_from(m), to = move_to(m);
-    list[i] = make_entry(m, history_sum(p, p.board[from], from, to) / div);
-  }
-}
-
 }  // namespace
 
 int generate_all(const Position& p, uint32_t* list) {
@@ -160,7 +141,7 @@ int generate_all(const Position& p, uint32_t* list) {
   // pushes that promote
   Bitboard t = shift_up(s, pawns) & empty & pr;
   while (t) { int to = pop_lsb(t); n += add_promos(list + n, to - up(s), to, true, true, true, true); }
-  n += gen_castling(p, list + n, true);
+  n += gen_castling(p, list + n);
   // pawn captures
   for (int dir = 0; dir < 2; dir++) {
     int d = dir ? right_delta(s) : left_delta(s);
@@ -174,18 +155,14 @@ int generate_all(const Position& p, uint32_t* list) {
   }
   // single pushes
   Bitboard single = shift_up(s, pawns) & empty;
-  int start = n;
   n += add_pawn_moves(list + n, single & ~pr, up(s), MK_NORMAL);
-  score_history(p, list + start, n - start, 4);
   n += gen_piece<KNIGHT>(p, list + n, ~p.pieces(s));
   n += gen_piece<BISHOP>(p, list + n, ~p.pieces(s));
   n += gen_piece<ROOK>(p, list + n, ~p.pieces(s));
   n += gen_piece<QUEEN>(p, list + n, ~p.pieces(s));
   n += gen_piece<KING>(p, list + n, ~p.pieces(s));
   Bitboard dbl = shift_up(s, shift_up(s, pawns & second_rank[s]) & empty) & empty;
-  start = n;
   n += add_pawn_moves(list + n, dbl, 2 * up(s), MK_DOUBLE);
-  score_history(p, list + start, n - start, 4);
   return n;
 }
 
@@ -199,13 +176,11 @@ int generate_captures(const Position& p, uint32_t* list) {
     Bitboard caps = c & enemy;
     while (caps) {
       int to = pop_lsb(caps), from = to - d;
-      int sc = cap_score(p, from, to, p.board[to]);
       if (sq_bb(to) & pr) {
-        list[n++] = make_entry(make_move_code(from, to, MK_PROMO_Q), sc + capture_value[QUEEN]);
-        if (knight_checks(p, s, to))
-          list[n++] = make_entry(make_move_code(from, to, MK_PROMO_N), sc + capture_value[KNIGHT]);
+        list[n++] = make_move_code(from, to, MK_PROMO_Q);
+        if (knight_checks(p, s, to)) list[n++] = make_move_code(from, to, MK_PROMO_N);
       } else {
-        list[n++] = make_entry(make_move_code(from, to), sc);
+        list[n++] = make_move_code(from, to);
       }
     }
   }
@@ -213,26 +188,20 @@ int generate_captures(const Position& p, uint32_t* list) {
     int to = lsb(p.ep_bb);
     Bitboard att = pawn_attacks(s ^ 1, to) & pawns;
     while (att) {
-      int from = pop_lsb(att);
-      list[n++] = make_entry(make_move_code(from, to, MK_EP), cap_score(p, from, to, make_piece(s ^ 1, PAWN)));
+      list[n++] = make_move_code(pop_lsb(att), to, MK_EP);
     }
   }
   Bitboard t = shift_up(s, pawns) & empty & pr;
   while (t) {
     int to = pop_lsb(t), from = to - up(s);
-    list[n++] = make_entry(make_move_code(from, to, MK_PROMO_Q), capture_value[QUEEN]);
-    if (knight_checks(p, s, to)) list[n++] = make_entry(make_move_code(from, to, MK_PROMO_N), capture_value[KNIGHT]);
+    list[n++] = make_move_code(from, to, MK_PROMO_Q);
+    if (knight_checks(p, s, to)) list[n++] = make_move_code(from, to, MK_PROMO_N);
   }
-  int start = n;
   n += gen_piece<KNIGHT>(p, list + n, enemy);
   n += gen_piece<BISHOP>(p, list + n, enemy);
   n += gen_piece<ROOK>(p, list + n, enemy);
   n += gen_piece<QUEEN>(p, list + n, enemy);
   n += gen_piece<KING>(p, list + n, enemy);
-  for (int i = start; i < n; i++) {
-    Move m = list[i];
-    list[i] = make_entry(m, cap_score(p, move_from(m), move_to(m), p.board[move_to(m)]));
-  }
   return n;
 }
 
@@ -240,7 +209,7 @@ int generate_quiets(const Position& p, uint32_t* list) {
   int s = p.side(), n = 0;
   Bitboard pawns = p.pieces(s, PAWN), empty = ~p.bb[14], enemy = p.pieces(s ^ 1);
   Bitboard pr = promo_rank(s);
-  n += gen_castling(p, list + n, false);
+  n += gen_castling(p, list + n);
   n += add_pawn_moves(list + n, shift_up(s, pawns) & empty & ~pr, up(s), MK_NORMAL);
   n += gen_piece<KNIGHT>(p, list + n, empty);
   n += gen_piece<BISHOP>(p, list + n, empty);
@@ -249,8 +218,7 @@ int generate_quiets(const Position& p, uint32_t* list) {
   n += gen_piece<KING>(p, list + n, empty);
   n += add_pawn_moves(list + n, shift_up(s, shift_up(s, pawns & second_rank[s]) & empty) & empty, 2 * up(s),
                       MK_DOUBLE);
-  score_history(p, list, n, 4);
-  // promotions not produced by the captures stage (unscored)
+  // promotions not produced by the captures stage
   Bitboard t = shift_up(s, pawns) & empty & pr;
   while (t) {
     int to = pop_lsb(t);
@@ -460,7 +428,7 @@ bool is_pseudo_legal(const Position& p, Move m) {
   int kind = move_kind(m), from = move_from(m), to = move_to(m);
   if (kind == MK_CASTLE) {
     uint32_t tmp[2];
-    int n = gen_castling(p, tmp, false);
+    int n = gen_castling(p, tmp);
     for (int i = 0; i < n; i++)
       if (entry_move(tmp[i]) == m) return true;
     return false;
@@ -504,187 +472,6 @@ bool has_legal_evasion(const Position& p) {
   for (int i = 0; i < n; i++)
     if (make_move(p, child, entry_move(list[i]))) return true;
   return false;
-}
-
-// ---------------------------------------------------------------- picker
-
-namespace {
-
-constexpr int8_t STAGES[12][10] = {
-    {1, 2, 3, 4, 5, 6, 10, 11}, {1, 2, 8, 10, 11},     {1, 2, 8, 11},       {1, 2, 11},
-    {1, 7, 10, 11},             {1, 2, 8, 9, 11},      {1, 2, 8, 9, 10, 11}, {1, 13, 11},
-    {1, 13, 12, 14, 11},        {1, 13, 12, 14, 11},   {1, 13, 12, 11},     {1, 13, 15, 11},
-};
-
-inline bool was_returned(const MovePicker& mp, Move m) {
-  for (int i = 0; i < mp.returned_count; i++)
-    if (mp.returned[i] == m) return true;
-  return false;
-}
-
-void score_evasions(MovePicker& mp) {
-  const Position& p = *mp.pos;
-  for (int i = 0; i < mp.count; i++) {
-    Move m = entry_move(mp.list[i]);
-    int from = move_from(m), to = move_to(m), sc;
-    if (move_kind(m) == MK_EP) sc = 30000;
-    else if (is_promotion(m)) sc = 31000;
-    else if (p.board[to]) sc = 30000 + 16 * piece_type(p.board[to]) - 2 * piece_type(p.board[from]);
-    else if (m == mp.killer1) sc = 29000;
-    else if (m == mp.killer2) sc = 28000;
-    else sc = history_sum(p, p.board[from], from, to) / 8;
-    mp.list[i] = make_entry(m, sc);
-  }
-}
-
-// Loads the list of a generating stage. Returns false for stages that return a move directly.
-void load_stage(MovePicker& mp, int st) {
-  const Position& p = *mp.pos;
-  mp.cur = mp.list;
-  switch (st) {
-    case ST_CAPTURES:
-      mp.count = generate_captures(p, mp.list);
-      mp.see_flag = true;
-      sort_entries(mp.list, mp.count);
-      break;
-    case ST_QUIETS:
-      if (mp.skip_quiets) break;
-      mp.count = generate_quiets(p, mp.list);
-      mp.see_flag = mp.depth > 11;
-      sort_entries(mp.list, mp.count);
-      break;
-    case ST_EVASIONS:
-      mp.count = generate_evasions(p, mp.list);
-      score_evasions(mp);
-      mp.see_flag = true;
-      sort_entries(mp.list, mp.count);
-      break;
-    case ST_QUIET_CHECKS:
-    case ST_QCHECKS:
-      mp.count = generate_quiet_checks(p, mp.list, mp.depth >= 7);
-      score_history(p, mp.list, mp.count, 4);
-      mp.see_flag = false;
-      sort_entries(mp.list, mp.count);
-      break;
-    case ST_PUSH7:
-    case ST_QPUSH7:
-      mp.count = generate_pushes_to_seventh(p, mp.list);
-      mp.see_flag = false;
-      break;
-    case ST_DEFERRED:
-      mp.cur = mp.deferred;
-      mp.count = mp.deferred_count;
-      mp.deferred_count = 0;
-      mp.see_flag = false;
-      break;
-    case ST_QCAPTURES:
-      mp.count = generate_captures(p, mp.list);
-      sort_entries(mp.list, mp.count);
-      break;
-    case ST_QUEEN_CHECKS:
-      if (!p.pieces(mp.side, QUEEN)) break;
-      mp.count = generate_queen_checks(p, mp.list);
-      score_history(p, mp.list, mp.count, 4);
-      sort_entries(mp.list, mp.count);
-      break;
-    default:
-      break;
-  }
-}
-
-// Clears the finished list and moves to the next stage of the picker's row.
-inline int advance_stage(MovePicker& mp) {
-  mp.count = mp.cursor = 0;
-  int st = STAGES[mp.kind][mp.stage_index];
-  if (st != ST_END) mp.stage_index++;
-  mp.stage = st;
-  return st;
-}
-
-// The hash-move stage: returns true (and records the move) when it is playable here.
-inline bool take_hash_move(MovePicker& mp) {
-  if (!mp.hash_move || !is_pseudo_legal(*mp.pos, mp.hash_move)) return false;
-  mp.returned[mp.returned_count++] = mp.hash_move;
-  return true;
-}
-
-Move next_main(MovePicker& mp) {
-  const Position& p = *mp.pos;
-  for (;;) {
-    while (mp.cursor < mp.count) {
-      Move m = entry_move(mp.cur[mp.cursor++]);
-      if (mp.returned_count && was_returned(mp, m)) continue;
-      if (!mp.see_flag || move_kind(m) == MK_EP) return m;
-      if (see_bad(p, m)) {
-        // A full deferred list hands the move out at once so nothing is lost.
-        if (mp.deferred_count < 64) { mp.deferred[mp.deferred_count++] = m; continue; }
-        return m;
-      }
-      return m;
-    }
-    const int st = advance_stage(mp);
-    switch (st) {
-      case ST_HASH:
-        if (take_hash_move(mp)) return mp.hash_move;
-        break;
-      case ST_KILLER1:
-      case ST_KILLER2:
-      case ST_COUNTER: {
-        // Only quiet moves (or castling): captures, en passant and promotions
-        // come from the list stages, and returning them here would repeat them.
-        Move k = st == ST_KILLER1 ? mp.killer1 : st == ST_KILLER2 ? mp.killer2 : mp.counter;
-        if (!k || was_returned(mp, k) || !is_pseudo_legal(p, k)) break;
-        int kk = move_kind(k);
-        if (kk == MK_EP || kk >= MK_PROMO_Q || (p.board[move_to(k)] && kk != MK_CASTLE)) break;
-        mp.returned[mp.returned_count++] = k;
-        return k;
-      }
-      case ST_END:
-        return 0;
-      case ST_QCAPTURES:  // accepted in the main picker: captures without the exchange test
-        load_stage(mp, st);
-        mp.see_flag = false;
-        break;
-      default:
-        load_stage(mp, st);
-        break;
-    }
-  }
-}
-
-Move next_quiescence(MovePicker& mp) {
-  for (;;) {
-    while (mp.cursor < mp.count) {
-      Move m = entry_move(mp.cur[mp.cursor++]);
-      if (m == mp.hash_move && mp.returned_count) continue;
-      return m;
-    }
-    const int st = advance_stage(mp);
-    switch (st) {
-      case ST_HASH:
-        if (take_hash_move(mp)) return mp.hash_move;
-        break;
-      case ST_END:
-        return 0;
-      case ST_EVASIONS:
-      case ST_DEFERRED:
-      case ST_QCHECKS:
-      case ST_QCAPTURES:
-      case ST_QPUSH7:
-      case ST_QUEEN_CHECKS:
-        load_stage(mp, st);
-        mp.see_flag = false;
-        break;
-      default:
-        break;
-    }
-  }
-}
-
-}  // namespace
-
-Move next_move(MovePicker& mp) {
-  return mp.kind <= 6 ? next_main(mp) : next_quiescence(mp);
 }
 
 }  // namespace quorix

@@ -1,5 +1,6 @@
-// Move generation: generators, attack queries, stored-move validation and the
-// staged move picker.
+// Move generation: generators, attack queries and stored-move validation.
+// Generators leave the score bits of their entries at zero; ordering is the
+// search's business (search/movepick.h).
 #pragma once
 #include "board/position.h"
 
@@ -33,46 +34,5 @@ int generate_moves(const Position& p, uint32_t* list, int what);
 
 // Sorts entries by descending score, keeping generation order among equals.
 void sort_entries(uint32_t* list, int n);
-
-// History score of a quiet move (history plus the three continuation cells).
-inline int history_sum(const Position& p, int pc, int from, int to) {
-  return int(p.history[pc * 4096 + (from << 6 | to)]) + p.cont[0][pc * 64 + to] + p.cont[1][pc * 64 + to] +
-         p.cont[2][pc * 64 + to];
-}
-
-enum PickerStage : int {
-  ST_HASH = 1, ST_CAPTURES = 2, ST_KILLER1 = 3, ST_KILLER2 = 4, ST_COUNTER = 5, ST_QUIETS = 6,
-  ST_EVASIONS = 7, ST_QUIET_CHECKS = 8, ST_PUSH7 = 9, ST_DEFERRED = 10, ST_END = 11,
-  ST_QCHECKS = 12, ST_QCAPTURES = 13, ST_QPUSH7 = 14, ST_QUEEN_CHECKS = 15
-};
-
-struct MovePicker {
-  const Position* pos;
-  int kind;          // row of the stage table (0..11)
-  int stage_index;   // next stage in the row
-  int stage;
-  int count, cursor;
-  Move hash_move, killer1, killer2, counter;
-  int side;
-  int depth;
-  bool see_flag;
-  bool skip_quiets;
-  int deferred_count;
-  int returned_count;
-  uint32_t* cur;     // current list (list or deferred)
-  uint32_t returned[6];
-  uint32_t deferred[64];
-  uint32_t list[MAX_MOVES];
-
-  // Prepares the picker for a node.
-  void init(const Position* p, int kind_, Move hash, Move k1, Move k2, Move cm, int depth_) {
-    pos = p; kind = kind_; stage_index = 0; stage = 0; count = cursor = 0;
-    hash_move = hash; killer1 = k1; killer2 = k2; counter = cm;
-    side = p->side(); depth = depth_; see_flag = false; skip_quiets = false;
-    deferred_count = 0; returned_count = 0; cur = list;
-  }
-};
-
-Move next_move(MovePicker& mp);
 
 }  // namespace quorix

@@ -1,16 +1,14 @@
 #include "board/movetext.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "board/makemove.h"
 #include "board/movegen.h"
-#include "interface/options.h"
 
 namespace quorix {
 
-uint64_t perft_count = 0;
+int g_chess960_text = 0;
 
 void move_to_text(const Position& p, Move m, char* out) {
   if (m == 0) {
@@ -18,7 +16,7 @@ void move_to_text(const Position& p, Move m, char* out) {
     return;
   }
   int from = move_from(m), to = move_to(m);
-  if (move_kind(m) == MK_CASTLE && !opt::chess960) to = (from & 56) + (to > from ? 6 : 2);
+  if (move_kind(m) == MK_CASTLE && !g_chess960_text) to = (from & 56) + (to > from ? 6 : 2);
   (void)p;
   out[0] = char('a' + file_of(from));
   out[1] = char('1' + rank_of(from));
@@ -78,33 +76,6 @@ bool apply_move_text(const Position& cur, Position& child, const char* t) {
     std::fprintf(stderr, "Cannot execute move %s\n", t);
   }
   return false;
-}
-
-void perft(const Position& p, int depth) {
-  MovePicker mp;
-  mp.init(&p, 0, 0, 0, 0, 0, 20);
-  Position child;
-  Move m;
-  while ((m = next_move(mp)) != 0) {
-    if (!make_move(p, child, m)) continue;
-    if (depth > 1) {
-      child.in_check = king_attacked(child, child.side()) ? 1 : 0;
-      perft(child, depth - 1);
-    } else {
-      perft_count++;
-    }
-  }
-}
-
-void timed_perft(const Position& p, int depth) {
-  perft_count = 0;
-  auto t0 = std::chrono::steady_clock::now();
-  perft(p, depth);
-  auto t1 = std::chrono::steady_clock::now();
-  double ns = double(std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count());
-  if (ns < 1) ns = 1;
-  std::printf("%llu, MNPS=%f\n", (unsigned long long)perft_count, double(perft_count) * 1e-6 / (ns * 1e-9));
-  std::fflush(stdout);
 }
 
 }  // namespace quorix

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "board/movegen.h"
-#include "search/thread.h"
 
 namespace quorix {
 
@@ -128,11 +127,6 @@ int compute_phase(const Position& p) {
 void set_fen(Position& p, const char* fen) {
   if (!fen || !*fen) fen = START_FEN;
   std::memset(static_cast<void*>(&p), 0, sizeof(Position));
-  SearchThread& t0 = thread_rec(0);
-  p.history = t0.history;
-  p.pawn_table = t0.pawn_table;
-  p.mat_table = t0.mat_table;
-  p.cont[0] = p.cont[1] = p.cont[2] = t0.cont_history;
   p.his = nullptr;
   p.castle_lost = 15;
   p.ply = 0xFFFF;

@@ -5,10 +5,13 @@
 
 #include "board/attacks.h"
 #include "board/types.h"
-#include "eval/hash_tables.h"
 #include "xnnue/state.h"
 
 namespace quorix {
+
+// Evaluation caches (eval/hash_tables.h); the record only carries pointers to them.
+struct PawnEntry;
+struct MaterialEntry;
 
 struct alignas(64) Position {
   Bitboard bb[15];          // 0 white, 1..6 white P..K, 7 black, 8..13 black P..K, 14 all
@@ -21,10 +24,9 @@ struct alignas(64) Position {
   uint64_t mat_key_plain;
   uint64_t psq;
   Position* his;
-  PawnEntry* pawn_table;
+  PawnEntry* pawn_table;    // evaluation caches of the searching thread (null: none)
   MaterialEntry* mat_table;
-  uint32_t* history;        // [16][4096]
-  uint16_t* cont[3];        // rows of cont_history for the moves 1, 2 and 4 plies back
+  uint16_t* cont[3];        // continuation-history rows for the moves 1, 2 and 4 plies back (set by the search)
   uint32_t last_move;
   int32_t static_eval;
   int32_t stat_score;       // search field 1
@@ -35,7 +37,6 @@ struct alignas(64) Position {
   uint16_t in_check;
   int16_t phase;
   int16_t fifty;
-  int16_t thread_index;
   uint8_t sbyte0, sbyte1, lmr_byte;
   uint8_t castle_lost;
   uint8_t null_marker;
@@ -117,6 +118,7 @@ extern const char PIECE_CHARS[16];  // " PNBRQK  pnbrqk"
 constexpr const char* START_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
 
 // Fills p from FEN text (empty = start position). Exits with status 1 on a bad side-to-move field.
+// The record gets no table pointers: the search attaches its own.
 void set_fen(Position& p, const char* fen);
 // Writes the FEN of p into out (at least 100 bytes).
 void get_fen(const Position& p, char* out);

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "board/position.h"
+#include "eval/hash_tables.h"
 #include "eval/eval_params.h"
 
 namespace quorix {

@@ -5,8 +5,7 @@
 
 #include "eval/eval_internal.h"
 #include "eval/evaluate.h"
-#include "interface/options.h"
-#include "interface/uci.h"
+#include "eval/eval_options.h"
 #include "search/see.h"
 
 namespace quorix {
@@ -145,7 +144,7 @@ void fill_count_table(Score* out, const int* pairs, int p) {
 
 int find_personality() {
   for (int i = 0; i < PERS_COUNT; i++)
-    if (opt::personality == personality_rows[i].name) return i;
+    if (g_eval_options.personality == personality_rows[i].name) return i;
   return PERS_DEFAULT;
 }
 
@@ -218,7 +217,7 @@ void build_settings(Settings& s) {
   }
 
   // King safety, scaled by the "King Safety" option (83 = neutral).
-  const int ks = opt::king_safety;
+  const int ks = g_eval_options.king_safety;
   for (int pt = 0; pt < 8; pt++) t.zone_weight[pt] = 0;
   for (int pt = KNIGHT; pt <= QUEEN; pt++) t.zone_weight[pt] = zone_weight[pt - KNIGHT];
   for (int u = 0; u < KING_DANGER_SIZE; u++) {
@@ -286,10 +285,9 @@ void apply_eval_settings() {
                     std::memcmp(next.phase_val, g_phase_piece_value, sizeof(next.phase_val)) == 0 &&
                     std::memcmp(next.piece_cp, g_piece_value_cp, sizeof(next.piece_cp)) == 0 &&
                     next.personality == g_personality;
-  // Search threads read these tables without locks: an option applied during a search
-  // that changes them (a new personality, "King Safety") takes effect at the next call
-  // made outside a search.
-  if (same || searching) return;
+  // Search threads read these tables without locks: callers run it only between searches
+  // (option changes during a search wait for its end).
+  if (same) return;
   std::memcpy(&g_et, &next.t, sizeof(g_et));
   std::memcpy(psq_table, next.psq, sizeof(next.psq));
   std::memcpy(g_phase_piece_value, next.phase_val, sizeof(next.phase_val));

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "eval/eval_internal.h"
-#include "interface/options.h"
+#include "eval/eval_options.h"
 #include "xnnue/network.h"
 
 namespace quorix {
@@ -26,7 +26,7 @@ inline int phase_of(const Position& p) { return p.phase > 96 ? 96 : p.phase < 0 
 }  // namespace
 
 int finish_network_score(const Position& p, int v) {
-  v = int(double(v * opt::nnue_scale) * 0.01);
+  v = int(double(v * g_eval_options.nnue_scale) * 0.01);
   const int phase = phase_of(p);
   const Score cw = g_contempt[WHITE];
   const int sign = p.side() == WHITE ? 1 : -1;
@@ -43,7 +43,7 @@ int evaluate(Position& p, int alpha, int beta, bool* lazy) {
   if (lazy) *lazy = false;
   const bool net = g_network_stub != nullptr || xnnue::network_ready();
   // Without a loaded network the classical evaluation answers, as with "Use Regular Eval".
-  if (opt::use_regular_eval || !net) return apply_noise(p, classical(p, alpha, beta, lazy));
+  if (g_eval_options.use_regular_eval || !net) return apply_noise(p, classical(p, alpha, beta, lazy));
 
   const int phase = phase_of(p);
   const bool pawn_on_seventh = (p.pieces(WHITE, PAWN) & RANK_7) || (p.pieces(BLACK, PAWN) & RANK_2);

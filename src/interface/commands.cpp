@@ -13,6 +13,7 @@
 #include "interface/option_table.h"
 #include "interface/options.h"
 #include "interface/uci.h"
+#include "search/perft.h"
 #include "search/thread.h"
 #include "xnnue/network.h"
 
@@ -234,6 +235,7 @@ void dispatch_command(const std::vector<std::string>& tok, const std::string& ra
   } else if (cmd == "go") {
     if (searching) return;
     go_parse(tok);
+    apply_deferred_options();
   } else if (cmd == "ucinewgame") {
     if (searching) return;
     g_live_skill = opt::skill;

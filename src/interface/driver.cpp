@@ -167,6 +167,10 @@ void go_command(const SearchLimits& limits, Position& root) {
   }
   think(root, target, depth, limits.searchmoves, hard, limits.infinite);
   if (restore_contempt) opt::contempt = saved_contempt;
+  // The game record keeps no pointers into the thread tables (the pool may be rebuilt).
+  root.pawn_table = nullptr;
+  root.mat_table = nullptr;
+  root.cont[0] = root.cont[1] = root.cont[2] = nullptr;
 }
 
 bool poll_check() {
@@ -179,7 +183,7 @@ bool poll_check() {
   g_ctl.clock_countdown = 256;
   const double now = elapsed_seconds();
   if (g_ctl.alpha_beta && now >= g_ctl.poll_time) {
-    report_nodes();
+    if (!g_ctl.quiet) report_nodes();  // the benchmark prints only its own lines
     g_ctl.poll_time = now + 2.0;
   }
   if (pondering) return false;
@@ -271,7 +275,7 @@ void think(Position& root, double target, int max_depth, const std::string& sear
   SearchThread& t0 = g_threads[0];  // after a rebuild of the pool
   SearchData& sd = g_sdata[0];
   // The game's records may point at thread tables of an earlier pool ("Threads" changed).
-  attach_to_thread(root, t0, 0);
+  attach_to_thread(root, t0);
   // 8. Deadlines.
   const double st = g_ctl.start;
   g_ctl.target = target;

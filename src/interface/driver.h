@@ -22,6 +22,9 @@ extern int g_skill_depth;
 void clock_allotment(const SearchLimits& lim, int ply, int threads, double& target, double& hard);
 
 // Runs one search of root and prints "bestmove" (unless in benchmark mode).
+// The search's periodic check (thread 0, every node): serves input, checks the clock;
+// true when the search must end.
+bool poll_check();
 void think(Position& root, double target, int max_depth, const std::string& searchmoves, double hard, bool infinite);
 
 }  // namespace quorix

@@ -36,6 +36,8 @@ namespace {
 
 OptionTable table;
 uint64_t next_index = 0;
+// Changes that arrived during a search (name, value text), applied when it ends.
+std::vector<std::pair<std::string, std::string>> deferred_changes;
 
 int clamp_int(int64_t v, int lo, int hi) { return int(v < lo ? lo : v > hi ? hi : v); }
 
@@ -98,7 +100,12 @@ void on_mcts_hash(int64_t v, const std::string&) {
 
 void on_weights_file(int64_t, const std::string& text) {
   opt::weights_file = text;
+  const bool flip_before = xnnue::g_flip;
   xnnue::load_network_file(text);
+  // Piece codes of the current game formed under the other square transform are rebuilt
+  // (this also marks their accumulators as not computed).
+  if (xnnue::g_flip != flip_before)
+    for (int i = 0; i <= game_length && i < GAME_HISTORY_SIZE; i++) build_piece_state(game_history[i]);
 }
 
 // ---- registration ----
@@ -319,9 +326,27 @@ SetOptionResult setoption_command(const std::vector<std::string>& tok, const std
     return r;
   }
   r.name = it->first;
+  if (searching) {
+    // The running search keeps the values it started with.
+    deferred_changes.emplace_back(it->first, value);
+    return r;
+  }
   r.changed = true;
   apply_value(o, value);
   return r;
+}
+
+void apply_deferred_options() {
+  std::vector<std::pair<std::string, std::string>> changes;
+  changes.swap(deferred_changes);
+  for (const auto& [name, value] : changes) {
+    auto it = table.find(name);
+    if (it == table.end()) continue;
+    EngineOption& o = it->second;
+    if (o.type != "button" && value_text(o) == value) continue;
+    apply_value(o, value);
+    after_option_change(name);
+  }
 }
 
 void after_option_change(const std::string& name) {
@@ -332,12 +357,8 @@ void after_option_change(const std::string& name) {
   if (searching) return;
   if (opt::threads != g_thread_count || opt::table_memory != g_tables_memory_mb) {
     const int before = g_thread_count;
+    // The game's records carry no thread tables: every search and perft attaches its own.
     threads_resize(opt::threads);
-    // Positions of the game point at thread 0's tables, which were just rebuilt.
-    for (int i = 0; i <= game_length && i < GAME_HISTORY_SIZE; i++) {
-      game_history[i].pawn_table = g_threads[0].pawn_table;
-      game_history[i].mat_table = g_threads[0].mat_table;
-    }
     if (g_thread_count != before) {
       std::printf("info string Threads now set to %d\n", g_thread_count);
       std::fflush(stdout);

@@ -47,5 +47,7 @@ SetOptionResult setoption_command(const std::vector<std::string>& tok, const std
 // The dispatcher's follow-up after a changed value: evaluation and history set-up, the
 // table re-initialisation and, outside a search, the thread pool rebuild.
 void after_option_change(const std::string& name);
+// Applies the changes that arrived during the search that just ended, in order.
+void apply_deferred_options();
 
 }  // namespace quorix

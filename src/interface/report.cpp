@@ -1,6 +1,7 @@
 // Search reports: iteration, principal variation, current move, periodic and final lines.
 #include "interface/report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -112,7 +113,9 @@ void report_pv(int depth, int score, int bound, const Move* pv) {
   int v = score;
   if (g_ctl.tb_root_score != INT_MAX && std::abs(v) < MATE_BOUND) v = g_ctl.tb_root_score;
   char cut[32];
-  std::snprintf(cut, sizeof cut, "%s", line);
+  size_t cut_len = std::min(std::strlen(line), sizeof cut - 1);
+  std::memcpy(cut, line, cut_len);
+  cut[cut_len] = 0;
   if (std::strlen(line) > 31) {
     char* sp = std::strrchr(cut, ' ');
     if (sp) *sp = 0;

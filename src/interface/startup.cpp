@@ -8,12 +8,15 @@
 #include "board/position.h"
 #include "eval/evaluate.h"
 #include "interface/bench.h"
+#include "interface/driver.h"
 #include "interface/option_hooks.h"
 #include "interface/option_table.h"
 #include "interface/options.h"
 #include "interface/tools.h"
 #include "interface/uci.h"
+#include "interface/report.h"
 #include "search/history.h"
+#include "search/hooks.h"
 #include "search/mcts.h"
 #include "search/thread.h"
 #include "search/threads.h"
@@ -32,6 +35,10 @@ void engine_startup() {
   reseed_random();
   mcts_table_resize(opt::mcts_hash);
   add_shutdown_hook(mcts_pool_free);
+  g_search_hooks.pv = report_pv;
+  g_search_hooks.multipv = report_multipv;
+  g_search_hooks.currmove = report_currmove;
+  g_search_hooks.poll = poll_check;
   threads_resize(1);
   std::printf("Quorix %s by the Quorix developers\n", "");
   std::printf("using hardware POPCNT\n");

@@ -23,7 +23,6 @@
 
 namespace quorix {
 
-std::atomic<int> quit_requested{0};
 volatile std::sig_atomic_t input_closed = 0;
 static Position history_buffers[2][GAME_HISTORY_SIZE];
 Position* game_history = history_buffers[0];
@@ -40,9 +39,6 @@ bool hash_loaded_flag = false;
 
 namespace {
 
-std::chrono::steady_clock::time_point g_start = std::chrono::steady_clock::now();
-FILE* g_log = nullptr;
-
 std::mutex queue_mutex;
 std::deque<std::string> input_queue;
 std::atomic<size_t> queue_count{0};
@@ -51,7 +47,6 @@ std::condition_variable ready_cv;
 bool line_ready = false;
 std::thread input_thread_obj;
 bool history_initialised = false;
-std::vector<ShutdownHook> shutdown_hooks;
 
 void signal_ready() {
   {
@@ -63,40 +58,12 @@ void signal_ready() {
 
 }  // namespace
 
-double elapsed_seconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - g_start).count();
-}
-
-void init_start_time() { g_start = std::chrono::steady_clock::now(); }
-
 void reseed_random() {
   std::srand(unsigned(std::time(nullptr)));
   int64_t r1 = std::rand(), r2 = std::rand(), r3 = std::rand();
   g_random_seed = (uint64_t(r1) << 29) ^ (uint64_t(r2) << 14) ^ uint64_t(r3);
 }
 
-void log_printf(const char* fmt, ...) {
-  if (!g_log) return;
-  char buf[256];
-  va_list ap;
-  va_start(ap, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  std::fprintf(g_log, "%10.3f %s", elapsed_seconds(), buf);
-  std::fflush(g_log);
-}
-
-void log_open(const std::string& path) {
-  log_close();
-  if (!path.empty()) g_log = std::fopen(path.c_str(), "a+");
-}
-
-void log_close() {
-  if (g_log) std::fclose(g_log);
-  g_log = nullptr;
-}
-
-void add_shutdown_hook(ShutdownHook h) { shutdown_hooks.push_back(h); }
 
 bool input_pending() { return queue_count.load() != 0; }
 
@@ -111,9 +78,7 @@ void queue_line(const std::string& line) {
 
 [[noreturn]] void shutdown_and_exit(int code) {
   quit_requested = 1;
-  // Run hooks in reverse registration order (workers before tables).
-  for (auto it = shutdown_hooks.rbegin(); it != shutdown_hooks.rend(); ++it) (*it)();
-  shutdown_hooks.clear();
+  run_shutdown_hooks();
   if (input_thread_obj.joinable()) {
     // The reader may be blocked in read(); it is detached rather than joined then.
     if (input_thread_obj.get_id() != std::this_thread::get_id()) input_thread_obj.detach();

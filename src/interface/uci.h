@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "board/position.h"
+#include "util/clock.h"
+#include "util/log.h"
+#include "util/quit.h"
 
 namespace quorix {
 
@@ -24,7 +27,6 @@ struct SearchLimits {
   std::string searchmoves;
 };
 
-extern std::atomic<int> quit_requested;
 extern volatile std::sig_atomic_t input_closed;
 // The game: record 0 is the set-up position, one record per applied move after it.
 extern Position* game_history;
@@ -42,12 +44,7 @@ extern double game_time;
 extern uint64_t g_random_seed;
 extern bool hash_loaded_flag;  // one-shot flag set by a hash-file load
 
-double elapsed_seconds();
-void init_start_time();
 void reseed_random();
-void log_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void log_open(const std::string& path);
-void log_close();
 
 // Executes at most one queued input line.
 void process_command();
@@ -58,8 +55,6 @@ void queue_line(const std::string& line);
 
 // Stops everything and ends the process.
 [[noreturn]] void shutdown_and_exit(int code);
-using ShutdownHook = void (*)();
-void add_shutdown_hook(ShutdownHook h);
 
 int uci_loop();
 

@@ -18,8 +18,8 @@ void init_history_bonus() {
 
 namespace {
 
-inline uint32_t& history_cell(const Position& p, Move m) {
-  return p.history[p.board[move_from(m)] * 4096 + (m & 4095)];
+inline uint32_t& history_cell(SearchThread& th, const Position& p, Move m) {
+  return th.history[p.board[move_from(m)] * 4096 + (m & 4095)];
 }
 
 inline void cont_update(const Position& p, Move m, int b, bool bonus) {
@@ -41,9 +41,8 @@ void update_refutations(SearchThread& th, const Position& p, int ply, Move m) {
 }
 
 void history_reward(SearchThread& th, const Position& p, Move m, int depth) {
-  (void)th;
   if (depth > 30) return;
-  history_add(history_cell(p, m), history_bonus(depth));
+  history_add(history_cell(th, p, m), history_bonus(depth));
   cont_update(p, m, cont_bonus(depth), true);
 }
 
@@ -54,10 +53,10 @@ void update_quiet_stats(SearchThread& th, const Position& p, int ply, Move best,
   const int hb = history_bonus(depth), cb = cont_bonus(depth);
   for (int i = skip_first ? 1 : 0; i < n; i++) {
     if (quiets[i] == best) continue;
-    history_sub(history_cell(p, quiets[i]), hb);
+    history_sub(history_cell(th, p, quiets[i]), hb);
     cont_update(p, quiets[i], cb, false);
   }
-  history_add(history_cell(p, best), hb);
+  history_add(history_cell(th, p, best), hb);
   cont_update(p, best, cb, true);
 }
 

@@ -2,15 +2,21 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "interface/options.h"
-#include "interface/report.h"
-#include "interface/uci.h"
+#include "search/hooks.h"
+#include "util/clock.h"
 #include "search/control.h"
 #include "search/search.h"
 
 namespace quorix {
 
 namespace {
+
+inline void report_pv_hook(int depth, int score, int bound, const Move* pv) {
+  if (g_search_hooks.pv) g_search_hooks.pv(depth, score, bound, pv);
+}
+inline void report_multipv_hook(int depth) {
+  if (g_search_hooks.multipv) g_search_hooks.multipv(depth);
+}
 
 constexpr int INF = 32001;
 constexpr int WINDOW_OFFSETS[16] = {0, 0, 2, -2, 4, -4, 1, -1, 3, -3, 5, -5, 6, -6, 7, -7};
@@ -35,9 +41,7 @@ void save_result(SearchData& sd, int d, int score) {
 
 }  // namespace
 
-void attach_to_thread(Position& p, SearchThread& th, int index) {
-  p.thread_index = int16_t(index);
-  p.history = th.history;
+void attach_to_thread(Position& p, SearchThread& th) {
   p.mat_table = th.mat_table;
   p.pawn_table = th.pawn_table;
   const size_t r1 = cont_row(p, 1), r2 = cont_row(p, 2), r4 = cont_row(p, 4);
@@ -50,10 +54,10 @@ void prepare_thread_root(SearchData& sd) {
   SearchThread& th = *sd.th;
   std::memcpy(static_cast<void*>(&sd.root_pos), &g_root_position, sizeof(Position));
   Position& r = sd.root_pos;
-  attach_to_thread(r, th, sd.index);
+  attach_to_thread(r, th);
   if (g_root_position.his) {
     std::memcpy(static_cast<void*>(&sd.root_parent), g_root_position.his, sizeof(Position));
-    attach_to_thread(sd.root_parent, th, sd.index);
+    attach_to_thread(sd.root_parent, th);
     r.his = &sd.root_parent;
   }
   r.nn_eval_valid = 0;
@@ -93,8 +97,8 @@ bool iteration_search(SearchData& sd, int d) {
     sd.last_bound = 0;
     if (main) {
       g_shared_best_score.store(v, std::memory_order_relaxed);
-      if (g_multipv > 1) report_multipv(d);
-      else report_pv(d, v, 0, sd.depth_pv[d]);
+      if (g_multipv > 1) report_multipv_hook(d);
+      else report_pv_hook(d, v, 0, sd.depth_pv[d]);
     }
     return true;
   }
@@ -111,7 +115,7 @@ bool iteration_search(SearchData& sd, int d) {
       sd.last_bound = 0;
       if (main) {
         g_shared_best_score.store(v, std::memory_order_relaxed);
-        report_pv(d, v, 0, sd.depth_pv[d]);
+        report_pv_hook(d, v, 0, sd.depth_pv[d]);
       }
       break;
     }
@@ -119,7 +123,7 @@ bool iteration_search(SearchData& sd, int d) {
     if (v >= beta) {
       sd.last_bound = 1;
       if (!main) return true;
-      report_pv(d, v, 1, sd.depth_pv[d]);
+      report_pv_hook(d, v, 1, sd.depth_pv[d]);
       if (g_thread_count == 1 && !g_analysis && std::abs(v) < 390) {
         bool accept = false;
         if (g_ctl.failing_low && !g_ctl.accepted_fail_high && std::abs(v) <= 389) {
@@ -139,7 +143,7 @@ bool iteration_search(SearchData& sd, int d) {
       beta = v + delta;
     } else {
       sd.last_bound = 2;
-      if (main) report_pv(d, v, 2, sd.depth_pv[d]);
+      if (main) report_pv_hook(d, v, 2, sd.depth_pv[d]);
       beta = v + delta / 4;
       alpha = v - delta;
       if (main) {

@@ -15,6 +15,7 @@
 #include "board/makemove.h"
 #include "board/movegen.h"
 #include "interface/options.h"
+#include "search/hooks.h"
 #include "search/thread.h"
 
 namespace quorix {
@@ -125,7 +126,7 @@ bool expand(SearchData& sd, uint32_t node, Position& p, int ply, double& value) 
     if (!make_move(p, child, m)) return false;  // cannot happen for a legal list
     child.in_check = king_attacked(child, child.side()) ? 1 : 0;
     if (child.in_check) fl |= MCTS_CHECK;
-    if (is_draw_child(child, ply < 2 ? 2 : 1)) fl |= MCTS_DRAWN;
+    if (is_draw_child(*sd.th, child, ply < 2 ? 2 : 1)) fl |= MCTS_DRAWN;
     ex.keys[i] = child.key;
     ex.flags[i] = fl;
     if (fl & MCTS_DRAWN) {
@@ -218,7 +219,7 @@ uint32_t select_child(uint32_t node, int ply, bool in_check) {
 bool wait_unlocked(SearchData& sd, MctsNode& y) {
   while (locked(y)) {
     if (hard_stopped(sd)) return false;
-    if (sd.index == 0 && poll_check()) return false;
+    if (sd.index == 0 && g_search_hooks.poll && g_search_hooks.poll()) return false;
     std::this_thread::yield();
   }
   return true;

@@ -7,12 +7,14 @@
 #include <cstring>
 
 #include "board/makemove.h"
+#include "search/make.h"
+#include "search/movepick.h"
 #include "board/movetext.h"
 #include "eval/eval_params.h"
 #include "eval/evaluate.h"
-#include "interface/options.h"
-#include "interface/report.h"
-#include "interface/uci.h"
+#include "eval/eval_options.h"
+#include "search/hooks.h"
+#include "util/clock.h"
 #include "search/control.h"
 #include "search/history.h"
 #include "search/see.h"
@@ -120,7 +122,7 @@ inline bool stopped(const SearchData& sd) { return sd.th->stop.load(std::memory_
 // Stop flag first, then (thread 0) input and clock.
 inline bool node_stop(SearchData& sd) {
   if (stopped(sd)) return true;
-  if (sd.index == 0 && poll_check()) return true;
+  if (sd.index == 0 && g_search_hooks.poll && g_search_hooks.poll()) return true;
   if (sd.th->nodes >= sd.node_budget_end) [[unlikely]] {
     // Budget spent: the flag gets 2 so that the budget's owner can tell it from a real stop.
     uint8_t running = 0;
@@ -160,13 +162,28 @@ struct ShallowMark {
   }
 };
 
-bool has_legal_move(const Position& p) {
-  if (p.in_check) return has_legal_evasion(p);
+// Makes a move of a node searched by sd's thread (counted as a node).
+inline int make(SearchData& sd, const Position& p, Position& child, Move m) {
+  return search_make(*sd.th, p, child, m, !g_eval_options.use_regular_eval);
+}
+
+// Whether a position in check has a legal move (the moves tried count as nodes).
+bool has_legal_evasion(SearchThread& th, const Position& p) {
+  uint32_t list[MAX_MOVES];
+  int n = generate_evasions(p, list);
+  Position child;
+  for (int i = 0; i < n; i++)
+    if (search_make(th, p, child, entry_move(list[i]), !g_eval_options.use_regular_eval)) return true;
+  return false;
+}
+
+bool has_legal_move(SearchData& sd, const Position& p) {
+  if (p.in_check) return has_legal_evasion(*sd.th, p);
   uint32_t list[MAX_MOVES];
   int n = generate_all(p, list);
   Position child;
   for (int i = 0; i < n; i++)
-    if (make_move(p, child, entry_move(list[i]))) return true;
+    if (make(sd, p, child, entry_move(list[i]))) return true;
   return false;
 }
 
@@ -196,7 +213,7 @@ bool passed_push(const Position& p, Move m) {
 void build_search_tables(int threads, bool mcts) {
   int k = 0;
   if (threads >= 3) k = int(7.213475204444817 * std::log(double(threads)) - 5);
-  int s = opt::reduction + k;
+  int s = g_search_options.reduction + k;
   if (mcts) s = -115;
   const double D[2] = {140.0 - s, 165.0 - s};
   for (int v = 0; v < 2; v++)
@@ -211,7 +228,7 @@ void build_search_tables(int threads, bool mcts) {
         g_red[v][d][n] = int(std::lround(base));
         g_red_pred[v][d][n] = int(std::lround(base - m));
       }
-  int S = int(7.213475204444817 * std::log(double(threads < 1 ? 1 : threads))) + opt::selectivity;
+  int S = int(7.213475204444817 * std::log(double(threads < 1 ? 1 : threads))) + g_search_options.selectivity;
   if (mcts) S = 197;
   if (S < 1) S = 1;
   for (int d = 0; d < 24; d++) {
@@ -222,10 +239,10 @@ void build_search_tables(int threads, bool mcts) {
   g_fut_step = mcts ? 90 : 80;
 }
 
-bool is_draw_child(const Position& c, int needed) {
+bool is_draw_child(SearchThread& th, const Position& c, int needed) {
   if (c.fifty >= 100) {
     if (c.fifty > 100 || !c.in_check) return true;
-    return has_legal_evasion(c);
+    return has_legal_evasion(th, c);
   }
   int count = 0;
   const Position* q = c.his;
@@ -291,9 +308,9 @@ int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int p
 
   MovePicker mp;
   Move hash = pr.move && is_pseudo_legal(p, pr.move) ? pr.move : 0;
-  int kind = in_check ? 4 : (qdepth == 0 ? 10 : 7);
+  int kind = in_check ? PK_EVASIONS : (qdepth == 0 ? PK_Q_CHECKS : PK_Q_CAPTURES);
   if (!in_check && hash && is_quiet(p, hash) && !gives_check(p, hash)) hash = 0;
-  mp.init(&p, kind, hash, 0, 0, 0, 0);
+  mp.init(&p, sd.th, kind, hash, 0, 0, 0, 0);
   const int base = in_check ? 0 : stand + (pv_node ? 50 : 50);
   Position child;
   Move best_move = 0;
@@ -318,12 +335,12 @@ int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int p
         if (base + 40 < alpha && QS_VALUE[ct] <= QS_VALUE[pt] && see_bad_q(p, m)) continue;
       }
     }
-    if (!make_move(p, child, m)) continue;
+    if (!make(sd, p, child, m)) continue;
     legal++;
     tried++;
     child.in_check = king_attacked(child, child.side()) ? 1 : 0;
     int v;
-    if (is_draw_child(child, 1)) {
+    if (is_draw_child(*sd.th, child, 1)) {
       v = draw_score(p);
       sd.pv_len[ply + 1] = 0;
     } else {
@@ -372,7 +389,7 @@ int extension_for(SearchData& sd, Position& p, Move m, const MovePicker& mp, boo
   }
   if (!ext && check) {
     if ((m == pr.move && depth <= 12) || p.ext_byte ||
-        (is_quiet(p, m) && history_sum(p, p.board[move_from(m)], move_from(m), move_to(m)) >= 96004) ||
+        (is_quiet(p, m) && history_sum(*sd.th, p, p.board[move_from(m)], move_from(m), move_to(m)) >= 96004) ||
         (beta < 1 && p.his && p.his->in_check))
       ext = 2;
   }
@@ -464,7 +481,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
         static_eval >= beta - 9 * depth + 108) {
       int rn = 2 * ((150 * depth + std::min(10 * (e - beta), 3000) + 2590) / 1000);
       Position child;
-      make_move(p, child, 0);
+      make(sd, p, child, 0);
       child.in_check = 0;
       child.lmr_byte = 0;
       int cv;
@@ -522,8 +539,8 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
   Move k1 = th.killers[ply][0], k2 = th.killers[ply][1];
   Move cm = p.last_move ? Move(th.counter_moves[p.moved_piece * 4096 + (p.last_move & 4095)]) : 0;
   MovePicker mp;
-  int kind = in_check ? 4 : tactical ? (depth >= 6 ? 1 : 3) : 0;
-  mp.init(&p, kind, hash, k1, k2, cm, depth);
+  int kind = in_check ? PK_EVASIONS : tactical ? (depth >= 6 ? PK_TACTICAL_DEFERRED : PK_TACTICAL) : PK_MAIN;
+  mp.init(&p, &th, kind, hash, k1, k2, cm, depth);
 
   Move quiets[64], captures[32];
   int nq = 0, nc = 0, count = 0, legal = 0;
@@ -544,7 +561,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
     const bool quiet = is_quiet(p, m);
     const bool check = gives_check(p, m);
     const int from = move_from(m), to = move_to(m), pc = p.board[from];
-    int hsum = quiet ? history_sum(p, pc, from, to) : 0;
+    int hsum = quiet ? history_sum(th, p, pc, from, to) : 0;
 
     if (best > -MATE_BOUND && mp.stage != ST_HASH && depth <= PRUNE_DEPTH && pieces) {
       if (!quiet || check) {
@@ -557,7 +574,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
           bool miss = cont_row_missing(th, p.cont[0]) || cont_row_missing(th, p.cont[1]);
           bool c1_low = miss || p.cont[0][idx] <= 15999;
           bool c2_low = miss || p.cont[1][idx] <= 15999;
-          if (c1_low && c2_low && (p.history[pc * 4096 + (m & 4095)] < 16000 || miss)) continue;
+          if (c1_low && c2_low && (th.history[pc * 4096 + (m & 4095)] < 16000 || miss)) continue;
         }
         if (pd <= 10 && !in_check && static_eval != NO_SCORE && static_eval + 32 * pd + 112 < beta) continue;
         if (pd <= 20 && hsum < 100000 && see_below(p, m, SEE_STEPS[pd / 2])) continue;
@@ -569,7 +586,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
     if (stopped(sd)) return 0;
     if (cut_now) return beta;
 
-    if (!make_move(p, child, m)) continue;
+    if (!make(sd, p, child, m)) continue;
     legal++;
     count++;
     if (quiet && nq < 63) quiets[nq++] = m;
@@ -578,7 +595,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
     child.lmr_byte = 0;
 
     int v;
-    if (is_draw_child(child, 1)) {
+    if (is_draw_child(*sd.th, child, 1)) {
       v = draw_score(p);
     } else {
       int n = depth + ext;
@@ -595,7 +612,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
         int r = 0;
         bool first = tactical ? m == hash : count == 1;
         bool good_capture = mp.stage == ST_CAPTURES;
-        bool lmr = !first && opt::use_lmr;
+        bool lmr = !first && g_search_options.use_lmr;
         if (!cut && (good_capture || (in_check && capture))) lmr = false;
         if (lmr) {
           r = g_red[imp][std::min(depth, 127)][std::min(count, 63)] + busy_extra - (pv_bit ? 2 : 0);
@@ -657,7 +674,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
     uint32_t list[MAX_MOVES];
     int nall = generate_all(p, list);
     bool any = false;
-    for (int i = 0; i < nall && !any; i++) any = make_move(p, child, entry_move(list[i])) != 0;
+    for (int i = 0; i < nall && !any; i++) any = make(sd, p, child, entry_move(list[i])) != 0;
     if (!any) return draw_score(p);
   }
   if (excluded) {
@@ -685,7 +702,7 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
   tt_read(p.key, ply, pr);
   // A slot for a position without moves answers at once; the claim is checked because slots
   // may come from a loaded hash file, and the score is recomputed for this ply.
-  if (pr.found && (pr.bound & TT_NO_MOVES) && !has_legal_move(p)) return in_check ? ply - MATE : draw_score(p);
+  if (pr.found && (pr.bound & TT_NO_MOVES) && !has_legal_move(sd, p)) return in_check ? ply - MATE : draw_score(p);
   if (ply >= 2 && g_tb_probe_limit) {
     int tbs;
     if (tb_probe_search(p, ply, depth, tbs)) return tbs;
@@ -728,7 +745,7 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
   Move k1 = th.killers[ply][0], k2 = th.killers[ply][1];
   Move cm = p.last_move ? Move(th.counter_moves[p.moved_piece * 4096 + (p.last_move & 4095)]) : 0;
   MovePicker mp;
-  mp.init(&p, in_check ? 4 : 0, hash, k1, k2, cm, depth);
+  mp.init(&p, &th, in_check ? PK_EVASIONS : PK_MAIN, hash, k1, k2, cm, depth);
 
   Move quiets[64], captures[32];
   Move deferred[64];
@@ -758,7 +775,7 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
     const bool quiet = is_quiet(p, m);
     const bool check = gives_check(p, m);
     const int from = move_from(m), to = move_to(m), pc = p.board[from];
-    const int hsum = quiet ? history_sum(p, pc, from, to) : 0;
+    const int hsum = quiet ? history_sum(th, p, pc, from, to) : 0;
 
     if (quiet && !check && best > -MATE_BOUND && depth <= PRUNE_DEPTH && pieces && mp.stage != ST_HASH &&
         m != k1 && m != k2 && m != cm && move_kind(m) != MK_CASTLE && hsum < 60000) {
@@ -771,7 +788,7 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
     if (stopped(sd)) return 0;
     if (cut_now) return beta;
 
-    if (!make_move(p, child, m)) continue;
+    if (!make(sd, p, child, m)) continue;
     child.in_check = king_attacked(child, child.side()) ? 1 : 0;
     // A child another thread is searching waits until the other moves are done.
     if (busy_marks && !in_deferred && count > 0 && nd < 64 && tt_is_busy(child.key)) {
@@ -785,7 +802,7 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
     child.lmr_byte = 0;
 
     int v;
-    if (is_draw_child(child, 1)) {
+    if (is_draw_child(*sd.th, child, 1)) {
       v = draw_score(p);
       sd.pv_len[ply + 1] = 0;
     } else {
@@ -798,7 +815,7 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
         v = -search_pv(sd, child, -beta, -alpha, n - 2, ply + 1, false);
       } else {
         int r = 0;
-        if (n >= 6 && opt::use_lmr && mp.stage != ST_CAPTURES && !(in_check && capture)) {
+        if (n >= 6 && g_search_options.use_lmr && mp.stage != ST_CAPTURES && !(in_check && capture)) {
           r = g_red[imp][std::min(depth, 127)][std::min(count, 63)] + busy_extra - 2;
           r -= p.stat_score / 3071;
           if (r >= 2 && !quiet_safe(p, m)) r -= 3;
@@ -860,15 +877,15 @@ int search_root(SearchData& sd, Position& p, int depth, int alpha, int beta) {
   int best_index = -1;
   for (int i = 0; i < sd.root_count; i++) {
     Move m = sd.root[i].move;
-    if (!make_move(p, child, m)) continue;
+    if (!make(sd, p, child, m)) continue;
     legal++;
     child.in_check = king_attacked(child, child.side()) ? 1 : 0;
     child.lmr_byte = 0;
-    if (sd.index == 0 && !g_ctl.quiet && depth >= 12 && opt::minimal_reporting == 0 &&
+    if (sd.index == 0 && !g_ctl.quiet && depth >= 12 && g_search_options.minimal_reporting == 0 && g_search_hooks.currmove &&
         elapsed_seconds() - g_ctl.start > 3.0)
-      report_currmove(p, m, legal);
+      g_search_hooks.currmove(p, m, legal);
     int v;
-    if (is_draw_child(child, 2)) {
+    if (is_draw_child(*sd.th, child, 2)) {
       v = draw_score(p);
       sd.pv_len[1] = 0;
     } else {

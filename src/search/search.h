@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "board/movegen.h"
+#include "search/movepick.h"
 #include "board/position.h"
 #include "search/thread.h"
 
@@ -80,19 +81,16 @@ int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int p
 bool iteration_search(SearchData& sd, int d);
 // Prepares a thread's root copy and move list from the shared root (workers and thread 0).
 void prepare_thread_root(SearchData& sd);
-// Points a position's table pointers (history, continuation rows, material and pawn tables)
-// at thread th's tables; the thread records may have been rebuilt since it was set up.
-void attach_to_thread(Position& p, SearchThread& th, int index);
+// Points a position's table pointers (continuation rows, material and pawn tables) at
+// thread th's tables; the thread records may have been rebuilt since it was set up.
+void attach_to_thread(Position& p, SearchThread& th);
 
 // Draw test of a freshly made child: fifty-move rule or repetition (needed = earlier
-// occurrences that make a draw).
-bool is_draw_child(const Position& c, int needed);
+// occurrences that make a draw). A check on the hundredth half-move tries th's moves.
+bool is_draw_child(SearchThread& th, const Position& c, int needed);
 
 // Tablebase probe inside the search (depth in half-plies): false when there is no result.
 bool tb_probe_search(const Position& p, int ply, int depth, int& score);
-
-// Called by thread 0 at every node: serves input, checks the clock; true when the search must end.
-bool poll_check();
 
 // Score text of a report ("cp 12", "mate -3", with bound suffix).
 void score_text(int v, int bound, char* out, size_t n);

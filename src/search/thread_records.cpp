@@ -1,7 +1,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "interface/options.h"
+#include "search/hooks.h"
 #include "search/thread.h"
 
 namespace quorix {
@@ -35,7 +35,7 @@ void init_thread_records(int n) {
     new (&g_threads[i]) SearchThread();
     g_threads[i].index = i;
     g_threads[i].reset_ordering_tables();
-    create_tables(g_threads[i].mat_table, g_threads[i].pawn_table, opt::table_memory, n);
+    create_tables(g_threads[i].mat_table, g_threads[i].pawn_table, g_search_options.table_memory, n);
   }
   g_thread_count = n;
 }

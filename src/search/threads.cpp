@@ -17,8 +17,9 @@
 #include <utility>
 #include <vector>
 
-#include "interface/options.h"
-#include "interface/uci.h"
+#include "search/hooks.h"
+#include "util/check.h"
+#include "util/quit.h"
 #include "search/mcts.h"
 #include "search/search.h"
 #include "search/thread.h"
@@ -26,14 +27,6 @@
 namespace quorix {
 
 namespace {
-
-#define POOL_CHECK(cond, text)                                                   \
-  do {                                                                           \
-    if (!(cond)) {                                                               \
-      std::fprintf(stderr, "Assertion failed: %s, file %s\n", text, "search"); \
-      std::abort();                                                              \
-    }                                                                            \
-  } while (0)
 
 struct Latch {
   std::mutex m;
@@ -46,7 +39,7 @@ struct Latch {
   void count_down() {
     std::lock_guard<std::mutex> lk(m);
     count_--;
-    POOL_CHECK(count_ >= 0, "count_ >= 0");
+    QUORIX_CHECK(count_ >= 0, "count_ >= 0");
     if (count_ == 0) cv.notify_all();
   }
   void wait() {
@@ -93,7 +86,7 @@ bool read_line(const std::string& path, std::string& out) {
 }
 
 void bind_worker(int tix) {
-  if (thr_ct < 12 || opt::numa_offset < 0) return;
+  if (thr_ct < 12 || g_search_options.numa_offset < 0) return;
   std::vector<std::vector<int>> node_cpus;
   for (int n = 0; n < 1024; n++) {
     std::string line;
@@ -111,7 +104,7 @@ void bind_worker(int tix) {
       if (!read_line(base + "physical_package_id", pkg) || !read_line(base + "core_id", core)) return;
       cores.insert({pkg, core});
     }
-  std::vector<int> list = numa_binding_list(int(node_cpus.size()), int(cores.size()), logical, opt::numa_offset);
+  std::vector<int> list = numa_binding_list(int(node_cpus.size()), int(cores.size()), logical, g_search_options.numa_offset);
   if (tix >= int(list.size())) return;
   const std::vector<int>& cpus = node_cpus[size_t(list[size_t(tix)])];
   if (cpus.empty()) return;
@@ -182,7 +175,7 @@ void threads_resize(int n) {
 }
 
 void thread_worker(int tix) {
-  POOL_CHECK(tix < thr_ct, "tix < thr_ct");
+  QUORIX_CHECK(tix < thr_ct, "tix < thr_ct");
   bind_worker(tix);
   SearchData& sd = g_sdata[tix];
   for (;;) {

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "interface/uci.h"
 #include "xnnue/network_impl.h"
 
 namespace quorix::xnnue {
@@ -37,11 +36,9 @@ NetworkSlot& slot() {
 
 void refresh_flip() {
   if (!slot().network || g_flip == slot().network->flip()) return;
+  // Piece codes formed before this point (the current game's records) are stale now:
+  // whoever loads a network rebuilds them (the "WeightsFile" option does).
   g_flip = slot().network->flip();
-  // The current game's piece codes were formed under the other square transform:
-  // rebuild them (this also marks their accumulators as not computed).
-  if (game_history)
-    for (int i = 0; i <= game_length; i++) build_piece_state(game_history[i]);
 }
 
 }  // namespace

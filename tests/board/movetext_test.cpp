@@ -2,6 +2,8 @@
 
 #include "board/movegen.h"
 #include "board/movetext.h"
+#include "search/perft.h"
+#include "search/thread.h"
 #include "interface/options.h"
 #include "test_util.h"
 
@@ -58,9 +60,7 @@ TEST(MoveText, PerftCountsFromStart) {
   set_fen(p, START_FEN);
   const uint64_t expected[] = {20, 20, 400, 8902, 197281};
   for (int d = 0; d <= 4; d++) {
-    perft_count = 0;
-    perft(p, d);
-    EXPECT_EQ(perft_count, expected[d]) << "depth " << d;
+    EXPECT_EQ(perft(thread_rec(0), p, d), expected[d]) << "depth " << d;
   }
 }
 

@@ -11,6 +11,8 @@
 #include "board/movegen.h"
 #include "eval/eval_internal.h"
 #include "eval/evaluate.h"
+#include "interface/commands.h"
+#include "interface/option_table.h"
 #include "interface/options.h"
 #include "interface/uci.h"
 #include "test_util.h"
@@ -275,13 +277,15 @@ TEST_F(EvalTest, SettingsChangeOnlyOutsideASearch) {
   const std::string saved = opt::personality;
   const uint64_t knight_before = psq_table[WHITE][KNIGHT][0];
   const int pawn_before = g_piece_value_cp[PAWN];
-  opt::personality = "Endgame";
+  // A change that arrives during a search waits for its end.
+  const std::string line = "setoption name Personality value Endgame";
   searching = 1;
-  apply_eval_settings();
+  dispatch_command(split_tokens(line), line);
   EXPECT_EQ(g_personality, PERS_DEFAULT);
   EXPECT_EQ(g_piece_value_cp[PAWN], pawn_before);
   searching = 0;
-  apply_eval_settings();
+  apply_deferred_options();
+  EXPECT_EQ(opt::personality, "Endgame");
   EXPECT_EQ(g_personality, PERS_ENDGAME);
   EXPECT_GT(g_piece_value_cp[PAWN], pawn_before);
   opt::personality = saved;

@@ -191,24 +191,28 @@ TEST_F(OptionsTest, HashSameSizeClearsSilentlyAndClearHashReports) {
 }
 
 TEST_F(OptionsTest, ThreadsAreClampedAndThePoolRebuilt) {
-  // During a search the values are stored but the pool stays as it is.
+  // During a search nothing changes; the values apply, in order, when it ends.
   searching = 1;
   EXPECT_EQ(run("setoption name Threads value 500"), "");
-  EXPECT_EQ(opt::threads, 128);
-  EXPECT_EQ(run("setoption name Threads value 0"), "");
+  EXPECT_EQ(run("setoption name Selectivity value 100"), "");
   EXPECT_EQ(opt::threads, 1);
+  EXPECT_EQ(opt::selectivity, 150);
+  EXPECT_EQ(run("setoption name Threads value 0"), "");
   EXPECT_EQ(g_thread_count, 1);
   EXPECT_EQ(run("setoption name Hash value 8"), "info string Hash cannot be changed during a search\n");
   EXPECT_EQ(opt::hash_mb, 1);
   searching = 0;
+  apply_deferred_options();
+  EXPECT_EQ(opt::threads, 1);  // 500 (clamped to 128), then 0 (clamped to 1)
+  EXPECT_EQ(opt::selectivity, 100);
+  EXPECT_EQ(g_thread_count, 1);
+  EXPECT_EQ(run("setoption name Selectivity value 150"), "");
   EXPECT_EQ(run("setoption name Threads value 3"), "info string Threads now set to 3\n");
   EXPECT_EQ(g_thread_count, 3);
   for (int i = 0; i < 3; i++) {
     EXPECT_NE(g_threads[i].mat_table, nullptr);
     EXPECT_NE(g_threads[i].pawn_table, nullptr);
   }
-  EXPECT_EQ(game_history[game_length].pawn_table, g_threads[0].pawn_table);
-  EXPECT_EQ(game_history[game_length].mat_table, g_threads[0].mat_table);
   // "Table Memory" is lowered to "Hash" (1 MB here).
   EXPECT_EQ(run("setoption name Table Memory value 64"), "");
   EXPECT_EQ(opt::table_memory, 1);

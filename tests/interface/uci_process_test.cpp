@@ -10,15 +10,17 @@ namespace {
 
 using test::EngineProcess;
 
-// "perft 1" answers with the move count of the current position.
-std::string perft1(EngineProcess& e) {
+// "perft N" answers with the leaf count of the current position.
+std::string perft_n(EngineProcess& e, int depth) {
   e.send("isready\n");  // drains every earlier reply first
   e.wait_for("readyok", 20);
-  e.send("perft 1\n");
-  std::string l = e.wait_for("", 10);
-  while (!l.empty() && l.find("MNPS") == std::string::npos) l = e.wait_for("", 10);
+  e.send("perft " + std::to_string(depth) + "\n");
+  std::string l = e.wait_for("", 30);
+  while (!l.empty() && l.find("MNPS") == std::string::npos) l = e.wait_for("", 30);
   return l.substr(0, l.find(','));
 }
+
+std::string perft1(EngineProcess& e) { return perft_n(e, 1); }
 
 TEST(UciProcess, QuitAndEndOfInputExitCleanly) {
   {
@@ -37,6 +39,20 @@ TEST(UciProcess, QuitAndEndOfInputExitCleanly) {
     EXPECT_EQ(e.wait_for("readyok", 20), "readyok");  // queued input is still served
     EXPECT_EQ(e.wait_exit(20), 0);
   }
+}
+
+// A new thread pool frees the tables the game's records were used with; perft (and a
+// search) afterwards must not reach the old ones.
+TEST(UciProcess, PerftAfterThreadCountChange) {
+  EngineProcess e;
+  e.send("setoption name Threads value 3\n");
+  EXPECT_EQ(perft_n(e, 3), "8902");
+  e.send("position startpos moves e2e4 e7e5\nsetoption name Threads value 1\n");
+  EXPECT_EQ(perft_n(e, 2), "835");
+  e.send("setoption name Threads value 2\ngo depth 3\n");
+  EXPECT_NE(e.wait_for("bestmove", 60), "");
+  e.send("quit\n");
+  EXPECT_EQ(e.wait_exit(20), 0);
 }
 
 TEST(UciProcess, FatalInputKeepsExitCodeOne) {

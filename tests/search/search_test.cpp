@@ -118,7 +118,7 @@ TEST(History, QuietUpdateRules) {
   test::setup(p, START_FEN);
   const Move e4 = make_move_code(12, 28, MK_DOUBLE), d4 = make_move_code(11, 27, MK_DOUBLE),
              nf3 = make_move_code(6, 21);
-  auto cell = [&](Move m) { return p.history[p.board[move_from(m)] * 4096 + (m & 4095)]; };
+  auto cell = [&](Move m) { return th.history[p.board[move_from(m)] * 4096 + (m & 4095)]; };
   const uint32_t e4_before = cell(e4), d4_before = cell(d4), nf3_before = cell(nf3);
   Move tried[2] = {e4, d4};
   th.killers[3][0] = nf3;

@@ -310,7 +310,8 @@ TEST_F(NnueLoader, FlipChangeRebuildsTheCurrentGame) {
   captured([&] { xnnue::load_network_file(clear_net.path); });
   ASSERT_FALSE(xnnue::g_flip);
   ASSERT_TRUE(position_command({"position", "startpos", "moves", "g1f3", "d7d5", "g2g3"}));
-  captured([&] { xnnue::load_network_file(set_net.path); });
+  const std::string line = "setoption name WeightsFile value " + set_net.path;
+  captured([&] { dispatch_command(split_tokens(line), line); });
   ASSERT_TRUE(xnnue::g_flip);
   Position fresh;
   set_fen(fresh, "rnbqkbnr/ppp1pppp/8/3p4/8/5NP1/PPPPPP1P/RNBQKB1R b KQkq - 0 2");

@@ -7,16 +7,20 @@
 #include "board/makemove.h"
 #include "board/movegen.h"
 #include "board/movetext.h"
+#include "search/movepick.h"
+#include "search/search.h"
 #include "interface/options.h"
 #include "test_util.h"
 
 namespace quorix {
 namespace {
 
-std::vector<Move> pick_all(const Position& p, int kind, Move hash = 0, Move k1 = 0, Move k2 = 0, Move cm = 0,
+std::vector<Move> pick_all(const Position& root, int kind, Move hash = 0, Move k1 = 0, Move k2 = 0, Move cm = 0,
                            int depth = 20) {
+  Position p = root;
+  attach_to_thread(p, thread_rec(0));
   MovePicker mp;
-  mp.init(&p, kind, hash, k1, k2, cm, depth);
+  mp.init(&p, &thread_rec(0), kind, hash, k1, k2, cm, depth);
   std::vector<Move> out;
   Move m;
   while ((m = next_move(mp)) != 0) {
@@ -47,7 +51,7 @@ TEST(Picker, KindZeroReturnsEveryGeneratedMoveOnce) {
       uint32_t list[MAX_MOVES];
       int n = generate_all(p, list);
       auto expected = as_set(list, n);
-      auto got = pick_all(p, 0);
+      auto got = pick_all(p, PK_MAIN);
       EXPECT_EQ(std::multiset<Move>(got.begin(), got.end()), expected) << c.fen;
       // With special moves set, nothing is lost or duplicated either.
       if (n >= 3) {
@@ -64,20 +68,20 @@ TEST(Picker, KindZeroReturnsEveryGeneratedMoveOnce) {
 TEST(Picker, CaptureStageSplitsPromotions) {
   Position p;
   set_fen(p, "8/1P1k4/8/8/8/8/8/4K3 w - -");
-  auto caps = texts(p, pick_all(p, 3));  // hash, captures, end
+  auto caps = texts(p, pick_all(p, PK_TACTICAL));  // hash, captures, end
   EXPECT_EQ(caps, (std::set<std::string>{"b7b8q", "b7b8n"}));  // the knight checks d7
-  auto all = texts(p, pick_all(p, 0));
+  auto all = texts(p, pick_all(p, PK_MAIN));
   EXPECT_TRUE(all.count("b7b8r") && all.count("b7b8b"));
   set_fen(p, "8/1P6/8/8/8/8/7k/4K3 w - -");
-  EXPECT_EQ(texts(p, pick_all(p, 3)), (std::set<std::string>{"b7b8q"}));
+  EXPECT_EQ(texts(p, pick_all(p, PK_TACTICAL)), (std::set<std::string>{"b7b8q"}));
 }
 
 TEST(Picker, KillerThatCapturesComesFromCaptureStage) {
   Position p;
-  set_fen(p, "4k3/8/8/3p4/4P3/8/8/4K3 w - -");
+  test::setup(p, "4k3/8/8/3p4/4P3/8/8/4K3 w - -");
   Move cap = make_move_code(28, 35);  // e4xd5
   MovePicker mp;
-  mp.init(&p, 0, 0, cap, 0, 0, 5);
+  mp.init(&p, &thread_rec(0), PK_MAIN, 0, cap, 0, 0, 5);
   int seen = 0;
   Move m;
   while ((m = next_move(mp)) != 0) {
@@ -93,16 +97,16 @@ TEST(Picker, EvasionsCoverCheckerAndBlocks) {
   Position p;
   // Knight check: every capture of the knight is among the evasions.
   set_fen(p, "4k3/8/8/8/8/3n4/2B1P3/R3K3 w Q -");
-  auto ev = texts(p, pick_all(p, 4));
+  auto ev = texts(p, pick_all(p, PK_EVASIONS));
   EXPECT_TRUE(ev.count("e2d3") && ev.count("c2d3"));
   EXPECT_FALSE(ev.count("e1c1"));
   // A capture of the checker on the last rank gives all four promotions.
   set_fen(p, "2r1k3/1P6/8/8/8/8/8/2K5 w - -");
-  ev = texts(p, pick_all(p, 4));
+  ev = texts(p, pick_all(p, PK_EVASIONS));
   EXPECT_TRUE(ev.count("b7c8q") && ev.count("b7c8n") && ev.count("b7c8r") && ev.count("b7c8b"));
   // A check blocked only by a push onto the last rank: queen and knight promotions.
   set_fen(p, "K6r/1P6/8/8/8/8/8/7k w - -");
-  ev = texts(p, pick_all(p, 4));
+  ev = texts(p, pick_all(p, PK_EVASIONS));
   EXPECT_TRUE(ev.count("b7b8q") && ev.count("b7b8n"));
   EXPECT_FALSE(ev.count("b7b8r") || ev.count("b7b8b"));
 }
@@ -110,11 +114,11 @@ TEST(Picker, EvasionsCoverCheckerAndBlocks) {
 TEST(Picker, CastlingNeedsSafePath) {
   Position p;
   set_fen(p, "4k3/8/8/8/8/8/8/4K2R w K -");
-  EXPECT_TRUE(texts(p, pick_all(p, 0)).count("e1g1"));
+  EXPECT_TRUE(texts(p, pick_all(p, PK_MAIN)).count("e1g1"));
   set_fen(p, "4kr2/8/8/8/8/8/8/4K2R w K -");  // f1 attacked
-  EXPECT_FALSE(texts(p, pick_all(p, 0)).count("e1g1"));
+  EXPECT_FALSE(texts(p, pick_all(p, PK_MAIN)).count("e1g1"));
   set_fen(p, "4k2r/8/8/8/8/8/8/4K2R w K -");  // only the rook's square attacked
-  EXPECT_TRUE(texts(p, pick_all(p, 0)).count("e1g1"));
+  EXPECT_TRUE(texts(p, pick_all(p, PK_MAIN)).count("e1g1"));
 }
 
 TEST(Picker, QuiescenceKindsGiveTheirStages) {
@@ -123,11 +127,11 @@ TEST(Picker, QuiescenceKindsGiveTheirStages) {
   uint32_t list[MAX_MOVES];
   int n = generate_captures(p, list);
   auto caps = as_set(list, n);
-  auto got = pick_all(p, 7);  // hash, captures, end
+  auto got = pick_all(p, PK_Q_CAPTURES);  // hash, captures, end
   EXPECT_EQ(std::multiset<Move>(got.begin(), got.end()), caps);
   n = generate_quiet_checks(p, list, false);
   auto checks = as_set(list, n);
-  got = pick_all(p, 10);  // hash, captures, quiet checks, end
+  got = pick_all(p, PK_Q_CHECKS);  // hash, captures, quiet checks, end
   std::multiset<Move> both = caps;
   both.insert(checks.begin(), checks.end());
   EXPECT_EQ(std::multiset<Move>(got.begin(), got.end()), both);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "board/movetext.h"
+#include "search/perft.h"
 #include "interface/options.h"
 #include "test_util.h"
 
@@ -21,9 +22,7 @@ void run_suite(const char* file, bool chess960, bool all) {
     set_fen(root, c.fen.c_str());
     for (auto [d, n] : c.counts) {
       if (!all && n > CI_LEAF_LIMIT) continue;
-      perft_count = 0;
-      perft(root, d);
-      EXPECT_EQ(perft_count, n) << c.fen << " depth " << d;
+      EXPECT_EQ(perft(thread_rec(0), root, d), n) << c.fen << " depth " << d;
     }
   }
   opt::chess960 = 0;
