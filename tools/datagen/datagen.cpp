@@ -20,6 +20,7 @@
 #include "board/movegen.h"
 #include "board/movetext.h"
 #include "game_file.h"
+#include "../tune/legal_moves.h"
 #include "interface/driver.h"
 #include "interface/options.h"
 #include "interface/startup.h"
@@ -47,17 +48,6 @@ constexpr int GAMES_PER_BLOCK = 50;
 
 std::atomic<bool> g_stop{false};
 void on_signal(int) { g_stop.store(true); }
-
-bool insufficient_material(const Position& p) {
-  if (p.bb[1] | p.bb[8] | p.bb[4] | p.bb[5] | p.bb[11] | p.bb[12]) return false;
-  return popcount(p.bb[2] | p.bb[3] | p.bb[9] | p.bb[10]) <= 1;
-}
-
-int repetitions(const Position* game, int ply) {
-  int n = 0;
-  for (int i = ply; i >= 0 && i >= ply - game[ply].fifty; i -= 2) n += game[i].key == game[ply].key;
-  return n;
-}
 
 // One search of `root` limited to `nodes`; returns the score of the move in g_best_text.
 int search_nodes(Position& root, uint64_t nodes) {

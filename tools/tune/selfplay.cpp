@@ -31,17 +31,6 @@ namespace {
 
 constexpr int MAX_GAME_PLIES = 400;
 
-bool insufficient_material(const Position& p) {
-  if (p.bb[1] | p.bb[8] | p.bb[4] | p.bb[5] | p.bb[11] | p.bb[12]) return false;
-  return popcount(p.bb[2] | p.bb[3] | p.bb[9] | p.bb[10]) <= 1;
-}
-
-int repetitions(const Position* game, int ply) {
-  int n = 0;
-  for (int i = ply; i >= 0 && i >= ply - game[ply].fifty; i -= 2) n += game[i].key == game[ply].key;
-  return n;
-}
-
 // All tunable constants as one flat list.
 std::vector<int> snapshot() {
   std::vector<int> v;
