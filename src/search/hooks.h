@@ -15,6 +15,9 @@ struct SearchOptions {
   int minimal_reporting = 0;
   int numa_offset = 0;
   int table_memory = 64;  // MB for the evaluation caches of all threads
+  int syzygy_probe_depth = 1;
+  int syzygy_50_move_rule = 1;
+  int mcts_explore = 35;   // exploration constant c, in hundredths
 };
 extern SearchOptions g_search_options;
 

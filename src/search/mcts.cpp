@@ -14,7 +14,6 @@
 
 #include "board/makemove.h"
 #include "board/movegen.h"
-#include "interface/options.h"
 #include "search/hooks.h"
 #include "search/thread.h"
 
@@ -293,7 +292,7 @@ bool mcts_pool_nearly_full() {
 void mcts_set_params(double t, int threads) {
   MctsParams& prm = g_mcts.prm;
   prm = MctsParams();
-  prm.explore = opt::mcts_explore * 0.01;
+  prm.explore = g_search_options.mcts_explore * 0.01;
   const double scale = std::min(std::sqrt(0.4 * std::max(t, 0.0)) / std::pow(double(std::max(threads, 1)), 0.3), 8.0);
   prm.leaf_budget = uint64_t(scale * 14000);
   prm.seed_budget = uint64_t(scale * 30000);
