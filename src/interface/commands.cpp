@@ -15,6 +15,7 @@
 #include "interface/uci.h"
 #include "search/perft.h"
 #include "search/thread.h"
+#include "search/tt.h"
 #include "xnnue/network.h"
 
 namespace quorix {
@@ -213,6 +214,7 @@ void dispatch_command(const std::vector<std::string>& tok, const std::string& ra
     std::fflush(stdout);
     book_print_notice();  // a book file that could not be opened at start-up
   } else if (cmd == "isready") {
+    if (!searching) tt_make_resident();  // a GUI's first "go" follows soon
     std::printf("readyok\n");
     std::fflush(stdout);
   } else if (cmd == "ponderhit") {
@@ -240,6 +242,7 @@ void dispatch_command(const std::vector<std::string>& tok, const std::string& ra
     if (searching) return;
     g_live_skill = opt::skill;
     reseed_random();
+    tt_make_resident();
     tablebase_reinit(opt::syzygy_path);
   } else if (cmd == "setoption") {
     SetOptionResult r = setoption_command(tok, raw);

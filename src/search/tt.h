@@ -52,6 +52,7 @@ struct TranspositionTable {
   bool table_used = false;
   bool hash_loaded = false;
   bool keep_exact = false;     // set per search by the driver
+  bool resident = false;       // every page of the mapping has been touched
   uint64_t root_key = 0;       // root key of the previous search
 };
 
@@ -81,6 +82,9 @@ void tt_resize(int mb);
 void tt_free();
 // Zeroes every cluster, generation 0, table_used off.
 void tt_clear();
+// Faults in every page of a freshly mapped table, keeping its contents, so that the first
+// searches do not pay for it on their clock. Never while a search runs.
+void tt_make_resident();
 
 // First slot of the key's cluster (slot order 0..3) holding the key, or nullptr.
 QUORIX_TT_RACY inline TTEntry* tt_probe(uint64_t key) {
