@@ -164,7 +164,7 @@ struct ShallowMark {
 
 // Makes a move of a node searched by sd's thread (counted as a node).
 inline int make(SearchData& sd, const Position& p, Position& child, Move m) {
-  return search_make(*sd.th, p, child, m, !g_eval_options.use_regular_eval);
+  return search_make(*sd.th, p, child, m, !classical_eval_selected());
 }
 
 // Whether a position in check has a legal move (the moves tried count as nodes).
@@ -173,7 +173,7 @@ bool has_legal_evasion(SearchThread& th, const Position& p) {
   int n = generate_evasions(p, list);
   Position child;
   for (int i = 0; i < n; i++)
-    if (search_make(th, p, child, entry_move(list[i]), !g_eval_options.use_regular_eval)) return true;
+    if (search_make(th, p, child, entry_move(list[i]), !classical_eval_selected())) return true;
   return false;
 }
 

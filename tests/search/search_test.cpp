@@ -160,27 +160,25 @@ TEST(Driver, ClockAllotmentAtTheStartPosition) {
   SearchLimits lim;
   lim.wtime = lim.btime = 60.0;
   double target = 0, hard = 0;
-  const int saved_credit = ponder_credit;
-  ponder_credit = 0;
-  clock_allotment(lim, 0, 1, target, hard);
+  const TimeOptions o;  // the option defaults, no ponder credit
+  clock_allotment(lim, 0, 1, o, target, hard);
   EXPECT_NEAR(target, 1.217, 1e-9);
   EXPECT_NEAR(hard, 57.504, 1e-9);
   lim.movestogo = 10;
-  clock_allotment(lim, 0, 1, target, hard);
+  clock_allotment(lim, 0, 1, o, target, hard);
   EXPECT_NEAR(target, 60.0 / 12 * 1.2 * 1.1 - 0.051, 1e-9);
   EXPECT_NEAR(hard, 0.9 * (60 - 0.1), 1e-9);
   lim.movestogo = 0;
   lim.wtime = 0.02;  // below the overhead: a few milliseconds for depth 1, within the clock
-  clock_allotment(lim, 0, 1, target, hard);
+  clock_allotment(lim, 0, 1, o, target, hard);
   EXPECT_GT(target, 0.0);
   EXPECT_NEAR(hard, 0.005, 1e-12);
   lim.wtime = 0.004;
-  clock_allotment(lim, 0, 1, target, hard);
+  clock_allotment(lim, 0, 1, o, target, hard);
   EXPECT_NEAR(hard, 0.002, 1e-12);
   lim.wtime = 0;  // no clock at all
-  clock_allotment(lim, 0, 1, target, hard);
+  clock_allotment(lim, 0, 1, o, target, hard);
   EXPECT_EQ(hard, 0.0);
-  ponder_credit = saved_credit;
 }
 
 TEST(Search, LegalBestMovesFromThePerftSuites) {
