@@ -101,4 +101,11 @@ constexpr int SINGULAR_CHECK_PLY = 50;      // not in check from this ply on
 constexpr int CHECK_EXT_HASH_DEPTH = 12;    // a checking hash move is extended up to this depth
 constexpr int CHECK_EXT_HISTORY = 96004;    // a checking quiet move with this history sum
 
+// ---- Quiescence
+constexpr int QS_EVAL_MARGIN = 164;         // non-PV evaluation window around alpha..beta
+constexpr int QS_HOPELESS = 1400;           // stand pat this far below alpha: give up
+constexpr int QS_DEPTH_LIMIT = -59;         // deeper than this: stand pat
+constexpr int QS_FUTILITY_MARGIN = 50;      // stand pat + margin + capture gain must reach alpha
+constexpr int QS_SEE_MARGIN = 40;           // below alpha by more: losing exchanges are pruned
+
 }  // namespace quorix::sp
