@@ -113,13 +113,11 @@ void prepare_tables(Position& root) {
 
 // Legal moves of the root, filtered by the searchmoves text; the stored move goes first.
 int build_root_moves(Position& root, const std::string& searchmoves) {
-  uint32_t list[MAX_MOVES];
-  int n = generate_all(root, list);
-  Position child;
+  Move legal[MAX_MOVES];
+  const int n = legal_moves(root, legal);
   int count = 0;
   for (int i = 0; i < n && count < MAX_ROOT_MOVES; i++) {
-    Move m = entry_move(list[i]);
-    if (!make_move(root, child, m)) continue;
+    const Move m = legal[i];
     if (!searchmoves.empty()) {
       char text[16];
       move_to_text(root, m, text);

@@ -376,11 +376,8 @@ TEST(Reports, MultiPvLinesAndLogCopy) {
 TEST(Driver, SingleLegalMoveStopsAfterDepthFive) {
   Position p;
   test::setup(p, "7k/8/8/8/8/8/6r1/7K w - -");  // only Kxg2
-  uint32_t list[MAX_MOVES];
-  int n = generate_all(p, list), legal = 0;
-  Position child;
-  for (int i = 0; i < n; i++) legal += make_move(p, child, entry_move(list[i]));
-  ASSERT_EQ(legal, 1);
+  Move legal[MAX_MOVES];
+  ASSERT_EQ(legal_moves(p, legal), 1);
   Outcome o = search(p, 99, "", 1000.0);
   EXPECT_EQ(o.last_depth, 5) << o.out;
 }
