@@ -256,4 +256,14 @@ int make_move(const Position& parent, Position& child, Move m, bool piece_state)
   return piece_state ? make_move_impl<true>(parent, child, m) : make_move_impl<false>(parent, child, m);
 }
 
+int legal_moves(const Position& p, Move* out) {
+  uint32_t list[MAX_MOVES];
+  const int n = generate_all(p, list);
+  Position child;
+  int k = 0;
+  for (int i = 0; i < n; i++)
+    if (make_move(p, child, entry_move(list[i]))) out[k++] = entry_move(list[i]);
+  return k;
+}
+
 }  // namespace quorix

@@ -13,4 +13,7 @@ namespace quorix {
 // rows, node counts) are the search's business (search/make.h).
 int make_move(const Position& parent, Position& child, Move m, bool piece_state = true);
 
+// The legal moves of p in generation order (out has room for MAX_MOVES); returns their count.
+int legal_moves(const Position& p, Move* out);
+
 }  // namespace quorix

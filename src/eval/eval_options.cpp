@@ -3,5 +3,6 @@
 namespace quorix {
 
 EvalOptions g_eval_options;
+bool g_force_classical = false;
 
 }  // namespace quorix

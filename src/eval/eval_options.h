@@ -13,4 +13,11 @@ struct EvalOptions {
 };
 extern EvalOptions g_eval_options;
 
+// Set by the search settings while a search runs whose personality plays with the
+// classical evaluation.
+extern bool g_force_classical;
+
+// Whether the classical evaluation answers (the option, or forced for the running search).
+inline bool classical_eval_selected() { return g_eval_options.use_regular_eval || g_force_classical; }
+
 }  // namespace quorix

@@ -43,7 +43,7 @@ int evaluate(Position& p, int alpha, int beta, bool* lazy) {
   if (lazy) *lazy = false;
   const bool net = g_network_stub != nullptr || xnnue::network_ready();
   // Without a loaded network the classical evaluation answers, as with "Use Regular Eval".
-  if (g_eval_options.use_regular_eval || !net) return apply_noise(p, classical(p, alpha, beta, lazy));
+  if (classical_eval_selected() || !net) return apply_noise(p, classical(p, alpha, beta, lazy));
 
   const int phase = phase_of(p);
   const bool pawn_on_seventh = (p.pieces(WHITE, PAWN) & RANK_7) || (p.pieces(BLACK, PAWN) & RANK_2);

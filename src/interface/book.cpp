@@ -164,7 +164,6 @@ bool PolyglotBook::find(uint64_t key, std::vector<BookRecord>& out) {
 std::vector<BookCandidate> book_candidates(const Position& p, const std::vector<BookRecord>& records,
                                            bool chess960) {
   std::vector<BookCandidate> out;
-  uint32_t list[MAX_MOVES];
   Move legal[MAX_MOVES];
   char texts[MAX_MOVES][8];
   int count = 0;
@@ -173,15 +172,8 @@ std::vector<BookCandidate> book_candidates(const Position& p, const std::vector<
     if (rec.weight == 0) continue;
     if (!generated) {
       generated = true;
-      const int n = generate_all(p, list);
-      Position child;
-      for (int i = 0; i < n; i++) {
-        const Move m = entry_move(list[i]);
-        if (!make_move(p, child, m)) continue;
-        legal[count] = m;
-        move_to_text(p, m, texts[count]);
-        count++;
-      }
+      count = legal_moves(p, legal);
+      for (int i = 0; i < count; i++) move_to_text(p, legal[i], texts[i]);
     }
     const std::string text = book_move_text(p, rec.move, !chess960);
     int i = 0;

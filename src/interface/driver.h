@@ -1,9 +1,12 @@
-// The search driver: clock allotment, per-search settings and iterative deepening.
+// The search driver: "go" limits and options into a search, input served while it runs,
+// and the final "bestmove".
 #pragma once
 #include <string>
 
 #include "board/position.h"
 #include "interface/uci.h"
+#include "search/deepen.h"  // g_best_text, g_ponder_text: the answer of the last search
+#include "search/timeman.h"
 
 namespace quorix {
 
@@ -11,20 +14,11 @@ namespace quorix {
 extern int g_live_skill;
 // Benchmark mode: searches print no reports and no "bestmove".
 extern bool g_bench_quiet;
-// Best move and ponder move texts of the last search.
-extern char g_best_text[16];
-extern char g_ponder_text[16];
-// Evaluation noise amplitude and search-depth limit of the live skill level.
-extern int g_skill_noise;
-extern int g_skill_depth;
 
-// Target and hard limit (seconds) of a timed "go" without move time, depth or node limit.
-void clock_allotment(const SearchLimits& lim, int ply, int threads, double& target, double& hard);
-
-// Runs one search of root and prints "bestmove" (unless in benchmark mode).
 // The search's periodic check (thread 0, every node): serves input, checks the clock;
 // true when the search must end.
 bool poll_check();
+// Runs one search of root and prints "bestmove" (unless in benchmark mode).
 void think(Position& root, double target, int max_depth, const std::string& searchmoves, double hard, bool infinite);
 
 }  // namespace quorix

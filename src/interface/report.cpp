@@ -17,14 +17,6 @@
 
 namespace quorix {
 
-SearchControl g_ctl;
-
-uint64_t total_nodes() {
-  uint64_t n = 0;
-  for (int i = 0; i < g_thread_count; i++) n += g_threads[i].nodes;
-  return n;
-}
-
 double search_elapsed() {
   float e = float(elapsed_seconds() - g_ctl.start);
   return e < 0.001f ? 0.001f : e;

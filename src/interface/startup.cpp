@@ -15,6 +15,7 @@
 #include "interface/tools.h"
 #include "interface/uci.h"
 #include "interface/report.h"
+#include "interface/root_hooks.h"
 #include "search/history.h"
 #include "search/hooks.h"
 #include "search/mcts.h"
@@ -39,6 +40,8 @@ void engine_startup() {
   g_search_hooks.multipv = report_multipv;
   g_search_hooks.currmove = report_currmove;
   g_search_hooks.poll = poll_check;
+  g_search_hooks.iteration_start = report_iteration_start;
+  g_search_hooks.book_move = book_probe_root;
   threads_resize(1);
   std::printf("Quorix %s by the Quorix developers\n", "");
   std::printf("using hardware POPCNT\n");

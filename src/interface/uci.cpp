@@ -28,7 +28,6 @@ static Position history_buffers[2][GAME_HISTORY_SIZE];
 Position* game_history = history_buffers[0];
 Position* spare_history() { return game_history == history_buffers[0] ? history_buffers[1] : history_buffers[0]; }
 int game_length = 0;
-volatile uint8_t pondering = 0;
 int ponder_credit = 0;
 volatile uint8_t stop_requested = 0;
 double g_move_time = 0;

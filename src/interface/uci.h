@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "board/position.h"
+#include "search/control.h"
+#include "search/limits.h"
 #include "util/clock.h"
 #include "util/log.h"
 #include "util/quit.h"
@@ -16,17 +18,6 @@ namespace quorix {
 constexpr int GAME_HISTORY_SIZE = 2048;
 constexpr size_t MAX_LINE_LENGTH = 1 << 20;  // longer input lines are refused
 
-struct SearchLimits {
-  double wtime = 0, btime = 0, winc = 0, binc = 0;
-  int movestogo = 0;
-  int depth = 0;
-  uint64_t nodes = ~uint64_t(0);
-  double movetime = 0;
-  bool infinite = false;
-  bool ponder = false;
-  std::string searchmoves;
-};
-
 extern volatile std::sig_atomic_t input_closed;
 // The game: record 0 is the set-up position, one record per applied move after it.
 extern Position* game_history;
@@ -35,7 +26,6 @@ extern int game_length;
 Position* spare_history();
 
 // Search-control state written by commands.
-extern volatile uint8_t pondering;
 extern int ponder_credit;
 extern volatile uint8_t stop_requested;
 extern double g_move_time;

@@ -23,9 +23,14 @@ struct SearchControl {
   int tb_root_score = INT_MAX;  // score of a tablebase root, INT_MAX = none
   int clock_countdown = 0;
   int max_depth = 99;           // depth limit of the search (iterations; tree depth figure)
+  bool fixed_time = false;      // "go movetime": the target is the whole budget
 };
 
 extern SearchControl g_ctl;
+
+// Set while a "go ponder" search waits for "ponderhit" (written by the commands, read by
+// the search while it runs).
+extern volatile uint8_t pondering;
 
 // Sum of the node counters of all search threads.
 uint64_t total_nodes();

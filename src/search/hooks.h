@@ -31,6 +31,10 @@ struct SearchHooks {
   void (*currmove)(const Position& root, Move m, int number) = nullptr;
   // Thread 0, at every node: serves input and checks the clock; true when the search must end.
   bool (*poll)() = nullptr;
+  // Start of iteration depth on the main thread.
+  void (*iteration_start)(int depth) = nullptr;
+  // Book move for the root before the first iteration (0: none, search as usual).
+  Move (*book_move)(const Position& root) = nullptr;
 };
 extern SearchHooks g_search_hooks;
 

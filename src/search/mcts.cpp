@@ -77,11 +77,12 @@ bool take_nodes(uint32_t k, uint32_t& base) {
 }
 
 // Legal moves of p with their child positions' flags (children made one at a time by the caller).
-int legal_moves(const Position& p, int ply, Move* out) {
+int node_moves(const Position& p, int ply, Move* out) {
   if (ply == 0 && g_root_move_count > 0 && p.key == g_root_position.key) {
     for (int i = 0; i < g_root_move_count; i++) out[i] = g_root_moves[i].move;
     return g_root_move_count;
   }
+  // In check the evasion generator gives the children, in its order (the tree keeps it).
   uint32_t list[MAX_MOVES];
   const int n = p.in_check ? generate_evasions(p, list) : generate_all(p, list);
   Position child;
@@ -105,7 +106,7 @@ struct Expansion {
 bool expand(SearchData& sd, uint32_t node, Position& p, int ply, double& value) {
   MctsNode& x = g_mcts.pool[node];
   thread_local Expansion ex;
-  const int k = legal_moves(p, ply, ex.moves);
+  const int k = node_moves(p, ply, ex.moves);
   if (k == 0) {
     ar(x.move).fetch_or(MCTS_TERMINAL, std::memory_order_relaxed);
     value = mcts_terminal_value(p, ply);

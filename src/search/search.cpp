@@ -18,6 +18,7 @@
 #include "search/control.h"
 #include "search/history.h"
 #include "search/see.h"
+#include "search/search_params.h"
 #include "search/tt.h"
 
 namespace quorix {
@@ -44,9 +45,7 @@ int g_fut_step = 80;
 
 namespace {
 
-constexpr int PRUNE_DEPTH = 23;
 constexpr int INF = 32001;
-constexpr int SEE_STEPS[11] = {0, -17, -65, -141, -242, -365, -506, -662, -830, -1007, -1189};
 constexpr int QS_VALUE[7] = {0, 2, 7, 8, 11, 22, 999};
 
 // Keys that separate an excluded-move search from the node's own entries.
@@ -164,7 +163,7 @@ struct ShallowMark {
 
 // Makes a move of a node searched by sd's thread (counted as a node).
 inline int make(SearchData& sd, const Position& p, Position& child, Move m) {
-  return search_make(*sd.th, p, child, m, !g_eval_options.use_regular_eval);
+  return search_make(*sd.th, p, child, m, !classical_eval_selected());
 }
 
 // Whether a position in check has a legal move (the moves tried count as nodes).
@@ -173,7 +172,7 @@ bool has_legal_evasion(SearchThread& th, const Position& p) {
   int n = generate_evasions(p, list);
   Position child;
   for (int i = 0; i < n; i++)
-    if (search_make(th, p, child, entry_move(list[i]), !g_eval_options.use_regular_eval)) return true;
+    if (search_make(th, p, child, entry_move(list[i]), !classical_eval_selected())) return true;
   return false;
 }
 
@@ -287,7 +286,8 @@ int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int p
     if (pr.found && pr.eval != TT_NO_EVAL) e = pr.eval;
     else {
       bool lazy = false;
-      e = pv_node ? evaluate(p, -35000, 35000, &lazy) : evaluate(p, alpha - 164, beta + 164, &lazy);
+      e = pv_node ? evaluate(p, -35000, 35000, &lazy)
+                  : evaluate(p, alpha - sp::QS_EVAL_MARGIN, beta + sp::QS_EVAL_MARGIN, &lazy);
       if (!pr.found && !lazy) store(p.key, TT_DEPTH_EVAL_ONLY, 0, 0, 0, 0, e, false, ply);
     }
     p.static_eval = e;
@@ -297,9 +297,10 @@ int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int p
           ((pr.bound & TT_UPPER) && pr.score < stand))
         stand = pr.score;
     }
+    // Stand pat; hopeless positions and very long capture sequences end here.
     if (stand >= beta) return stand;
-    if (stand < alpha - 1400) return alpha;
-    if (qdepth < -59) return stand;
+    if (stand < alpha - sp::QS_HOPELESS) return alpha;
+    if (qdepth < sp::QS_DEPTH_LIMIT) return stand;
     best = stand;
     if (stand > alpha) alpha = stand;
   } else {
@@ -311,7 +312,7 @@ int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int p
   int kind = in_check ? PK_EVASIONS : (qdepth == 0 ? PK_Q_CHECKS : PK_Q_CAPTURES);
   if (!in_check && hash && is_quiet(p, hash) && !gives_check(p, hash)) hash = 0;
   mp.init(&p, sd.th, kind, hash, 0, 0, 0, 0);
-  const int base = in_check ? 0 : stand + (pv_node ? 50 : 50);
+  const int base = in_check ? 0 : stand + sp::QS_FUTILITY_MARGIN;
   Position child;
   Move best_move = 0;
   int tried = 0, legal = 0;
@@ -323,6 +324,8 @@ int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int p
       int to = move_to(m), from = move_from(m);
       int pt = piece_type(p.board[from]);
       int rel = s == WHITE ? rank_of(to) : 7 - rank_of(to);
+      // Futility and exchange pruning, except for the hash move, advanced pawns,
+      // promotions and checks.
       bool free_pass = m == hash || (pt == PAWN && rel >= 5) || is_promotion(m) || gives_check(p, m);
       if (!free_pass) {
         int ct = move_kind(m) == MK_EP ? PAWN : piece_type(p.board[to]);
@@ -332,7 +335,7 @@ int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int p
           if (opt_val > best) best = opt_val;
           continue;
         }
-        if (base + 40 < alpha && QS_VALUE[ct] <= QS_VALUE[pt] && see_bad_q(p, m)) continue;
+        if (base + sp::QS_SEE_MARGIN < alpha && QS_VALUE[ct] <= QS_VALUE[pt] && see_bad_q(p, m)) continue;
       }
     }
     if (!make(sd, p, child, m)) continue;
@@ -367,31 +370,101 @@ int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int p
 
 namespace {
 
+// Raw static evaluation: the table's, else a fresh one in the window lo..hi, stored as an
+// evaluation-only slot when the table had nothing (and the evaluation was not a lazy one).
+inline int raw_static_eval(Position& p, uint64_t key, const Probe& pr, int ply, int lo, int hi, bool allow_lazy,
+                           bool may_store) {
+  if (pr.found && pr.eval != TT_NO_EVAL) return pr.eval;
+  bool lazy = false;
+  const int raw = evaluate(p, lo, hi, allow_lazy ? &lazy : nullptr);
+  if (may_store && !pr.found && !lazy) store(key, TT_DEPTH_EVAL_ONLY, 0, 0, 0, 0, raw, false, ply);
+  return raw;
+}
+
+// The table's score replaces the static evaluation where its bound says it is closer.
+inline int tt_adjusted_eval(int e, const Probe& pr) {
+  if (pr.found && pr.bound && pr.depth > -98) {
+    if (pr.bound == TT_EXACT || ((pr.bound & TT_LOWER) && pr.score > e) || ((pr.bound & TT_UPPER) && pr.score < e))
+      return pr.score;
+  }
+  return e;
+}
+
+// Whether the static evaluation did not fall against the one two plies up (never in check).
+inline bool improving_at(const Position& p, int ply, int static_eval, bool in_check) {
+  if (in_check) return false;
+  if (ply >= 2 && p.his && p.his->his) {
+    const int prev = p.his->his->static_eval;
+    if (prev != NO_SCORE && prev != sp::EVAL_NOT_SET)
+      return static_eval != NO_SCORE && static_eval >= prev - sp::IMPROVING_SLACK;
+  }
+  return true;
+}
+
+// Statistics score of the move about to be searched (the child reads it as its parent's).
+inline int stat_score_of(const MovePicker& mp, bool capture, int hsum) {
+  if (mp.stage == ST_HASH) return sp::STAT_SURE_MOVE;
+  if (capture) return mp.stage == ST_DEFERRED ? sp::STAT_DEFERRED_CAPTURE : sp::STAT_SURE_MOVE;
+  return hsum / 4 - g_history_offset;
+}
+
+// Late-move reduction from the table (improving flag, depth, move number).
+inline int table_reduction(int imp, int depth, int count) {
+  return g_red[imp][std::min(depth, 127)][std::min(count, 63)];
+}
+// A reduction of at least one ply shrinks for a move that may lose its piece.
+inline int less_if_unsafe(int r, const Position& p, Move m) { return r >= 2 && !quiet_safe(p, m) ? r - sp::LMR_UNSAFE : r; }
+// Reductions are whole plies; less than one ply is none.
+inline int whole_plies(int r) {
+  if (r >= 3 && (r & 1)) r++;
+  return r < 2 ? 0 : r;
+}
+
+// The moves that refuted others here before: the two killers and the counter move.
+struct Refutations {
+  Move k1, k2, cm;
+  bool has(Move m) const { return m == k1 || m == k2 || m == cm; }
+};
+inline Refutations refutations_at(const SearchThread& th, const Position& p, int ply) {
+  return {th.killers[ply][0], th.killers[ply][1],
+          p.last_move ? Move(th.counter_moves[p.moved_piece * 4096 + (p.last_move & 4095)]) : 0};
+}
+
+// Depth of a child; under-promotions get half of it.
+inline int child_depth(int d, bool under) { return under ? (d / 2) & ~1 : d; }
+
 // Extension of move m at a node (half-plies).
 int extension_for(SearchData& sd, Position& p, Move m, const MovePicker& mp, bool check, int depth, int ply,
                   int beta, const Probe& pr, bool allow_singular, int retain, bool& cut_now) {
   cut_now = false;
   int ext = 0;
-  if (depth >= 7 && depth <= 12 && p.phase < 25 && mp.stage != ST_HASH && mp.stage != ST_CAPTURES &&
-      mp.stage != ST_EVASIONS && passed_push(p, m) && !see_bad(p, m))
-    ext = 2;
+  // A passed pawn pushed deep in the middlegame.
+  if (depth >= sp::PASSED_EXT_MIN_DEPTH && depth <= sp::PASSED_EXT_MAX_DEPTH && p.phase < sp::PASSED_EXT_PHASE &&
+      mp.stage != ST_HASH && mp.stage != ST_CAPTURES && mp.stage != ST_EVASIONS && passed_push(p, m) && !see_bad(p, m))
+    ext = sp::EXTENSION;
+  // A capture of the last piece: the game goes into a pawn ending.
   if (!ext && is_capture(p, m) && piece_type(p.board[move_to(m)]) != PAWN &&
       p.phase - PHASE_WEIGHT[piece_type(p.board[move_to(m)])] == 0 && !is_promotion(m))
-    ext = 4;
+    ext = sp::PAWN_ENDGAME_EXTENSION;
+  // Singular hash move: every other move fails below the table score minus a margin.
   if (!ext && allow_singular && m == pr.move && mp.stage == ST_HASH && (pr.bound & TT_LOWER) &&
-      pr.depth >= depth - 7 && std::abs(pr.score) <= 3899 && depth > 12 && !(ply >= 50 && p.in_check)) {
-    int sbeta = pr.score - std::max(int(0.56 * depth), 8);
+      pr.depth >= depth - sp::SINGULAR_TT_SLACK && std::abs(pr.score) <= sp::SINGULAR_MAX_SCORE &&
+      depth > sp::SINGULAR_DEPTH && !(ply >= sp::SINGULAR_CHECK_PLY && p.in_check)) {
+    int sbeta = pr.score - std::max(int(sp::SINGULAR_MARGIN_PER_DEPTH * depth), sp::SINGULAR_MIN_MARGIN);
     int sdepth = (depth / 2) & ~1;
     int v = search_nonpv(sd, p, sbeta, sdepth, ply, m, true, retain);
     if (stopped(sd)) return 0;
-    if (v < sbeta) ext = 2;
+    if (v < sbeta) ext = sp::EXTENSION;
     else if (v >= beta) cut_now = true;  // another move beats beta as well
   }
+  // Checks: the hash move at moderate depth, an extended line, strong quiet history, or a
+  // reply to a check when the score is not above zero.
   if (!ext && check) {
-    if ((m == pr.move && depth <= 12) || p.ext_byte ||
-        (is_quiet(p, m) && history_sum(*sd.th, p, p.board[move_from(m)], move_from(m), move_to(m)) >= 96004) ||
+    if ((m == pr.move && depth <= sp::CHECK_EXT_HASH_DEPTH) || p.ext_byte ||
+        (is_quiet(p, m) &&
+         history_sum(*sd.th, p, p.board[move_from(m)], move_from(m), move_to(m)) >= sp::CHECK_EXT_HISTORY) ||
         (beta < 1 && p.his && p.his->in_check))
-      ext = 2;
+      ext = sp::EXTENSION;
   }
   return ext;
 }
@@ -406,6 +479,211 @@ void cutoff_stats(SearchThread& th, const Position& p, int ply, Move best, const
   update_quiet_stats(th, p, ply, best, quiets, n, depth, p.static_eval != NO_SCORE && p.static_eval <= beta - 55);
 }
 
+// ------------------------------------------------------------------ non-PV node parts
+
+// Table cutoff of a non-PV node (the score is pr.score); a quiet move that reached beta is
+// rewarded as a refutation.
+inline bool tt_cutoff(SearchThread& th, const Position& p, const Probe& pr, int depth, int ply, int beta, bool in_check,
+                      Move excluded) {
+  if (!pr.found || !pr.bound || p.fifty >= sp::TT_CUT_MAX_FIFTY || pr.depth < depth) return false;
+  if ((pr.bound & TT_LOWER) && pr.score >= beta) {
+    if (pr.move && is_pseudo_legal(p, pr.move) && is_quiet(p, pr.move) && !excluded) {
+      update_refutations(th, p, ply, pr.move);
+      if (!in_check && depth <= sp::TT_CUT_REWARD_DEPTH) history_reward(th, p, pr.move, depth);
+    }
+    return true;
+  }
+  return (pr.bound & TT_UPPER) && pr.score < beta;
+}
+
+// Evaluation window of a non-PV node: full when deep, else around beta.
+inline void nonpv_eval_window(int depth, int beta, int& lo, int& hi) {
+  if (depth >= sp::EVAL_FULL_DEPTH) {
+    lo = -35000;
+    hi = 35000;
+    return;
+  }
+  const int margin = depth <= sp::EVAL_NARROW_DEPTH ? sp::EVAL_NARROW_MARGIN
+                                                    : sp::EVAL_MARGIN_PER_DEPTH * depth + sp::EVAL_MARGIN_BASE;
+  lo = beta - margin;
+  hi = beta + margin;
+}
+
+// Static evaluation of a non-PV node (kept in p.static_eval, NO_SCORE in check): raw is the
+// evaluation itself, e the value the pruning rules compare with beta (the table's score where
+// its bound allows).
+inline void nonpv_static_eval(Position& p, uint64_t key, const Probe& pr, int depth, int ply, int beta, bool in_check,
+                              bool may_store, int& raw, int& e) {
+  raw = e = NO_SCORE;
+  if (in_check) {
+    p.static_eval = NO_SCORE;
+    return;
+  }
+  int lo, hi;
+  nonpv_eval_window(depth, beta, lo, hi);
+  raw = raw_static_eval(p, key, pr, ply, lo, hi, true, may_store);
+  p.static_eval = scaled_eval(raw, p.fifty);
+  e = tt_adjusted_eval(p.static_eval, pr);
+}
+
+// Null-move search of a non-PV node whose conditions hold. True with result when the node
+// ends here. A null move that fails far below beta shows a threat: a node reduced a little
+// ends, others search deeper (depth grows).
+bool null_move(SearchData& sd, Position& p, int beta, int& depth, int ply, int e, int retain, int& result) {
+  const int rn = 2 * ((sp::NULL_R_PER_DEPTH * depth + std::min(sp::NULL_R_EVAL_WEIGHT * (e - beta), sp::NULL_R_EVAL_CAP) +
+                       sp::NULL_R_BASE) /
+                      1000);
+  Position child;
+  make(sd, p, child, 0);
+  child.in_check = 0;
+  child.lmr_byte = 0;
+  int cv;
+  if (depth - rn > 1) cv = search_nonpv(sd, child, 1 - beta, depth - rn, ply + 1, 0, true, 1 - retain);
+  else cv = search_q(sd, child, -beta, 1 - beta, 0, ply + 1);
+  result = 0;
+  if (stopped(sd)) return true;
+  const int v = cv < sp::NULL_MATED_SCORE ? beta : -cv;
+  result = v;
+  if (v < beta - sp::NULL_THREAT_MARGIN && p.lmr_byte) {
+    if (p.lmr_byte < sp::NULL_THREAT_LMR_LIMIT) return true;
+    depth += sp::NULL_THREAT_EXTENSION;
+  }
+  if (v >= beta) {
+    if (depth < sp::NULL_VERIFY_DEPTH || (p.phase >= sp::NULL_VERIFY_PHASE && depth < sp::NULL_VERIFY_DEEP)) return true;
+    // Deep cutoffs are verified by a reduced search of the node itself without null moves.
+    p.null_marker = uint8_t(ply + 2);
+    const int w = search_nonpv(sd, p, beta, depth - rn - 2, ply, 0, true, 0);
+    p.null_marker = 0;
+    if (stopped(sd)) {
+      result = 0;
+      return true;
+    }
+    if (w >= beta) return true;
+  }
+  return false;
+}
+
+// Internal search for a move at a non-PV node: a shallower search fills in the table's move
+// (pr is read again). False when the search was stopped.
+bool internal_search_nonpv(SearchData& sd, Position& p, uint64_t key, Probe& pr, int beta, int depth, int ply, bool cut,
+                           int retain) {
+  search_nonpv(sd, p, beta, (depth - sp::IID_REDUCTION) & ~1, ply, 0, cut, retain);
+  if (stopped(sd)) return false;
+  Probe again;
+  tt_read(key, ply, again);
+  if (again.found) pr = again;
+  return true;
+}
+
+// The move that takes our last move back when nothing else changed (0: none). A node that
+// must beat the draw score does not try it.
+inline Move undoing_move(const Position& p, int beta) {
+  if (p.fifty < 2 || beta <= draw_score(p) || !p.his || !p.his->his || !p.his->last_move ||
+      move_kind(p.his->last_move) != MK_NORMAL || p.castle_lost != p.his->his->castle_lost)
+    return 0;
+  const Move own = p.his->last_move;
+  const int f = move_from(own), t = move_to(own);
+  if (!p.board[f] && !(between_bb[f][t] & p.occupied()) && p.board[t] == p.his->moved_piece) return make_move_code(t, f);
+  return 0;
+}
+
+// Pruning of a non-PV node's move before it is made.
+bool prune_nonpv_move(SearchThread& th, const Position& p, Move m, bool quiet, bool check, int hsum, int depth, int imp,
+                      int count, int lmp, bool in_check, int static_eval, int beta) {
+  // Captures and checks: a clearly losing exchange.
+  if (!quiet || check) return depth <= sp::SEE_PRUNE_DEPTH && see_below(p, m, -sp::SEE_PRUNE_PER_DEPTH * depth);
+  // Late quiet moves with a poor history.
+  if (count > lmp && depth <= sp::LMP_MAX_DEPTH && !in_check && hsum / 4 < g_history_prune_threshold) return true;
+  const int pd = std::max(0, depth - 2 - g_red_pred[imp][std::min(depth, 127)][std::min(count + 1, 63)]);
+  // Shallow: weak continuation entries and a weak butterfly entry.
+  if (pd <= sp::CONT_PRUNE_DEPTH) {
+    const int pc = p.board[move_from(m)];
+    const int idx = pc * 64 + move_to(m);
+    const bool miss = cont_row_missing(th, p.cont[0]) || cont_row_missing(th, p.cont[1]);
+    const bool c1_low = miss || p.cont[0][idx] <= sp::CONT_LOW;
+    const bool c2_low = miss || p.cont[1][idx] <= sp::CONT_LOW;
+    if (c1_low && c2_low && (th.history[pc * 4096 + (m & 4095)] < sp::HISTORY_LOW || miss)) return true;
+  }
+  // Futility: the static evaluation plus a depth margin stays below beta.
+  if (pd <= sp::FUTILITY_DEPTH && !in_check && static_eval != NO_SCORE &&
+      static_eval + sp::FUTILITY_PER_DEPTH * pd + sp::FUTILITY_BASE < beta)
+    return true;
+  // A quiet move that loses material, unless its history is strong.
+  return pd <= sp::SEE_QUIET_DEPTH && hsum < sp::SEE_QUIET_HISTORY && see_below(p, m, sp::SEE_STEPS[pd / 2]);
+}
+
+// Late-move reduction of a non-PV node's move (half-plies, 0 = none). Not for the first move,
+// nor for good captures and capturing evasions unless the node is expected to cut.
+int nonpv_reduction(const Position& p, Move m, const MovePicker& mp, bool first, int imp, int depth, int count,
+                    int busy_extra, bool pv_bit, bool capture, bool cut, bool in_check, bool refutation,
+                    int parent_stat, int static_eval) {
+  const bool good_capture = mp.stage == ST_CAPTURES;
+  if (first || !g_search_options.use_lmr || (!cut && (good_capture || (in_check && capture)))) return 0;
+  int r = table_reduction(imp, depth, count) + busy_extra - (pv_bit ? sp::LMR_PV_NODE : 0);
+  if (capture && good_capture) r -= sp::LMR_GOOD_CAPTURE;
+  // Expected cut nodes: more, growing with depth.
+  if (cut) r += (in_check || depth < sp::LMR_CUT_SHALLOW) ? 1 : 2 + (depth >= sp::LMR_CUT_DEEPER) + (depth >= sp::LMR_CUT_DEEPEST);
+  // Advanced pawn pushes and the refutation moves: less.
+  if (depth <= sp::LMR_MOVE_BONUS_DEPTH) {
+    const int to = move_to(m);
+    const int rel = p.side() == WHITE ? rank_of(to) : 7 - rank_of(to);
+    if (piece_type(p.board[move_from(m)]) == PAWN && rel >= 5) r -= 2;
+    else if (refutation) r -= 1;
+  }
+  // The move's statistics, and the parent's move's.
+  r -= p.stat_score / sp::LMR_STAT_DIVISOR;
+  if (!g_mcts_mode) r += parent_stat / sp::LMR_PARENT_STAT_DIVISOR;
+  r = less_if_unsafe(r, p, m);
+  // A high static evaluation: more.
+  if (static_eval != NO_SCORE && static_eval >= sp::LMR_HIGH_EVAL && !in_check) r += 1;
+  return whole_plies(r);
+}
+
+// Value of a non-PV node's child at depth n (after the extension) with reduction r: the
+// reduced search first; when it reaches beta, a deeper retry, then the full depth.
+int nonpv_child_value(SearchData& sd, Position& child, int beta, int n, int r, bool under, bool cut, int ply,
+                      int retain) {
+  if (!r) return -search_nonpv(sd, child, 1 - beta, child_depth(n - 2, under), ply + 1, 0, !cut, retain);
+  child.lmr_byte = uint8_t(r > 255 ? 255 : r);
+  int v = -search_nonpv(sd, child, 1 - beta, child_depth(std::max(n - 2 - r, 2), under), ply + 1, 0, true, retain);
+  if (!stopped(sd) && v >= beta && r >= sp::LMR_DEEP_RETRY_R && n >= sp::LMR_DEEP_RETRY_DEPTH) {
+    child.lmr_byte = sp::NULL_THREAT_LMR_LIMIT;  // reduced, but not so far that a null-move threat ends it
+    v = -search_nonpv(sd, child, 1 - beta, n - sp::LMR_DEEP_RETRY_CUT, ply + 1, 0, !cut, retain);
+  }
+  if (!stopped(sd) && v >= beta) {
+    child.lmr_byte = 0;
+    v = -search_nonpv(sd, child, 1 - beta, child_depth(n - 2, under), ply + 1, 0, !cut, retain);
+  }
+  return v;
+}
+
+// ------------------------------------------------------------------ PV node parts
+
+// Value of a PV node's later move (not the first): a reduced or full null-window search,
+// then the full window when it lands inside it.
+int pv_late_child_value(SearchData& sd, const Position& p, Position& child, Move m, const MovePicker& mp, int alpha,
+                        int beta, int depth, int n, int ply, int imp, int count, int busy_extra, bool in_check,
+                        bool capture) {
+  int r = 0;
+  if (n >= sp::LMR_MIN_DEPTH && g_search_options.use_lmr && mp.stage != ST_CAPTURES && !(in_check && capture)) {
+    r = table_reduction(imp, depth, count) + busy_extra - sp::LMR_PV_NODE;
+    r -= p.stat_score / sp::LMR_STAT_DIVISOR;
+    r = whole_plies(less_if_unsafe(r, p, m));
+  }
+  const int d = child_depth(n - 2, is_underpromotion(m));
+  int v;
+  if (r) {
+    child.lmr_byte = uint8_t(r);
+    v = -search_nonpv(sd, child, -alpha, std::max(d - r, 2), ply + 1, 0, true, 0);
+    child.lmr_byte = 0;
+    if (!stopped(sd) && v > alpha) v = -search_nonpv(sd, child, -alpha, d, ply + 1, 0, false, 0);
+  } else {
+    v = -search_nonpv(sd, child, -alpha, d, ply + 1, 0, true, 0);
+  }
+  if (!stopped(sd) && v > alpha && v < beta) v = -search_pv(sd, child, -beta, -alpha, d, ply + 1, false);
+  return v;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ non-PV nodes
@@ -414,10 +692,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
   if (node_stop(sd)) return 0;
   int alpha = beta - 1;
   if (ply < PV_MAX) sd.pv_len[ply] = 0;
-  {
-    int a = std::max(alpha, ply - MATE), b = std::min(beta, MATE - 1 - ply);
-    if (a >= b) return a;
-  }
+  if (const int a = std::max(alpha, ply - MATE); a >= std::min(beta, MATE - 1 - ply)) return a;  // mate distance
   if (p.phase < 5 && !(p.bb[1] | p.bb[8])) return draw_score(p);
   const bool in_check = p.in_check != 0;
   if (ply >= MAX_PLY - 2) return in_check ? draw_score(p) : evaluate(p, alpha, beta);
@@ -427,120 +702,57 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
 
   Probe pr;
   tt_read(key, ply, pr);
-  if (pr.found && pr.bound && p.fifty < 90 && pr.depth >= depth) {
-    if ((pr.bound & TT_LOWER) && pr.score >= beta) {
-      if (pr.move && is_pseudo_legal(p, pr.move) && is_quiet(p, pr.move) && !excluded) {
-        update_refutations(th, p, ply, pr.move);
-        if (!in_check && depth <= 30) history_reward(th, p, pr.move, depth);
-      }
-      return pr.score;
-    }
-    if ((pr.bound & TT_UPPER) && pr.score < beta) return pr.score;
-  }
+  // Table cutoff.
+  if (tt_cutoff(th, p, pr, depth, ply, beta, in_check, excluded)) return pr.score;
+  // Tablebase probe.
   if (ply >= 2 && g_tb_probe_limit) {
     int tbs;
     if (tb_probe_search(p, ply, depth, tbs)) return tbs;
   }
 
-  // Static evaluation.
-  int raw = NO_SCORE, e = NO_SCORE;
-  if (!in_check) {
-    if (pr.found && pr.eval != TT_NO_EVAL) raw = pr.eval;
-    else {
-      bool lazy = false;
-      if (depth >= 18) raw = evaluate(p, -35000, 35000, &lazy);
-      else if (depth <= 4) raw = evaluate(p, beta - 200, beta + 200, &lazy);
-      else raw = evaluate(p, beta - 10 * depth - 253, beta + 10 * depth + 253, &lazy);
-      if (!excluded && !pr.found && !lazy) store(key, TT_DEPTH_EVAL_ONLY, 0, 0, 0, 0, raw, false, ply);
-    }
-    e = scaled_eval(raw, p.fifty);
-    p.static_eval = e;
-    if (pr.found && pr.bound && pr.depth > -98) {
-      if (pr.bound == TT_EXACT || ((pr.bound & TT_LOWER) && pr.score > e) || ((pr.bound & TT_UPPER) && pr.score < e))
-        e = pr.score;
-    }
-  } else {
-    p.static_eval = NO_SCORE;
-  }
+  int raw, e;
+  nonpv_static_eval(p, key, pr, depth, ply, beta, in_check, !excluded, raw, e);
   const int static_eval = p.static_eval;
-  bool improving = true;
-  if (ply >= 2 && p.his && p.his->his) {
-    int prev = p.his->his->static_eval;
-    if (prev != NO_SCORE && prev != 999999) improving = static_eval == NO_SCORE ? false : static_eval >= prev - 10;
-  }
-  if (in_check) improving = false;
-  const int imp = improving ? 1 : 0;
-  const int s = p.side();
-  const bool pieces = has_pieces(p, s);
+  const int imp = improving_at(p, ply, static_eval, in_check) ? 1 : 0;
+  const bool pieces = has_pieces(p, p.side());
 
-  if (!in_check && e >= beta && std::abs(beta) <= 31799 && g_null_pruning) {
-    // Reverse futility.
-    if (depth <= 10 && beta <= 9999 && e - (depth / 2 - imp) * g_fut_step >= beta) return e;
-    // Null move.
+  if (!in_check && e >= beta && std::abs(beta) <= sp::NULL_MAX_BETA && g_null_pruning) {
+    // Reverse futility: the evaluation beats beta by a margin growing with depth.
+    if (depth <= sp::RFP_MAX_DEPTH && beta <= sp::RFP_MAX_BETA && e - (depth / 2 - imp) * g_fut_step >= beta) return e;
+    // Null move: even passing reaches beta.
     if (!excluded && pieces && p.null_marker != ply && e >= static_eval && p.last_move != 0 &&
-        static_eval >= beta - 9 * depth + 108) {
-      int rn = 2 * ((150 * depth + std::min(10 * (e - beta), 3000) + 2590) / 1000);
-      Position child;
-      make(sd, p, child, 0);
-      child.in_check = 0;
-      child.lmr_byte = 0;
-      int cv;
-      if (depth - rn > 1) cv = search_nonpv(sd, child, 1 - beta, depth - rn, ply + 1, 0, true, 1 - retain);
-      else cv = search_q(sd, child, -beta, 1 - beta, 0, ply + 1);
-      if (stopped(sd)) return 0;
-      int v = cv < -29000 ? beta : -cv;
-      if (v < beta - 200 && p.lmr_byte) {
-        if (p.lmr_byte < 4) return v;
-        depth += 2;
-      }
-      if (v >= beta) {
-        if (depth < 15 || (p.phase >= 9 && depth < 25)) return v;
-        p.null_marker = uint8_t(ply + 2);
-        int w = search_nonpv(sd, p, beta, depth - rn - 2, ply, 0, true, 0);
-        p.null_marker = 0;
-        if (stopped(sd)) return 0;
-        if (w >= beta) return v;
-      }
+        static_eval >= beta - sp::NULL_EVAL_MARGIN_PER_DEPTH * depth + sp::NULL_EVAL_MARGIN_BASE) {
+      int v;
+      if (null_move(sd, p, beta, depth, ply, e, retain, v)) return v;
     }
   }
 
-  // Internal search for a move.
-  if (depth >= 16 && !excluded && (!pr.move || pr.depth < depth - 14) && raw != NO_SCORE && raw + 100 >= beta) {
-    search_nonpv(sd, p, beta, (depth - 14) & ~1, ply, 0, cut, retain);
-    if (stopped(sd)) return 0;
-    Probe again;
-    tt_read(key, ply, again);
-    if (again.found) pr = again;
-  }
+  // Internal search for a move: a shallower search fills in the table's move.
+  if (depth >= sp::IID_MIN_DEPTH && !excluded && (!pr.move || pr.depth < depth - sp::IID_REDUCTION) && raw != NO_SCORE &&
+      raw + sp::IID_EVAL_MARGIN >= beta && !internal_search_nonpv(sd, p, key, pr, beta, depth, ply, cut, retain))
+    return 0;
 
+  // Tactical node: far below beta only tactical moves are tried, and the node's score
+  // starts just below beta.
   bool tactical = false;
   int best = -INF;
-  if (depth <= 15 && !in_check && e + (depth + 25) * depth < beta && pieces) {
+  if (depth <= sp::TACTICAL_MAX_DEPTH && !in_check && e + (depth + sp::TACTICAL_DEPTH_OFFSET) * depth < beta && pieces) {
     tactical = true;
-    best = beta - 30;
+    best = beta - sp::TACTICAL_BEST_MARGIN;
   }
 
   ShallowMark mark;
   mark.enter(p.key, ply);
-  const int busy_extra = mark.other ? 2 : 0;
+  const int busy_extra = mark.other ? 2 : 0;  // another thread searches this node: reduce more
 
   const int lmp = g_lmp[imp][std::min(depth, 23)];
-  const int see_margin = -42 * depth;
-  Move undo = 0;
-  if (p.fifty >= 2 && beta > draw_score(p) && p.his && p.his->his && p.his->last_move &&
-      move_kind(p.his->last_move) == MK_NORMAL && p.castle_lost == p.his->his->castle_lost) {
-    Move own = p.his->last_move;
-    int f = move_from(own), t = move_to(own);
-    if (!p.board[f] && !(between_bb[f][t] & p.occupied()) && p.board[t] == p.his->moved_piece)
-      undo = make_move_code(t, f);
-  }
-
+  const Move undo = undoing_move(p, beta);  // skipped: it can only lead back to a draw
   Move hash = pr.move && is_pseudo_legal(p, pr.move) ? pr.move : 0;
-  Move k1 = th.killers[ply][0], k2 = th.killers[ply][1];
-  Move cm = p.last_move ? Move(th.counter_moves[p.moved_piece * 4096 + (p.last_move & 4095)]) : 0;
+  const Refutations ref = refutations_at(th, p, ply);
   MovePicker mp;
-  int kind = in_check ? PK_EVASIONS : tactical ? (depth >= 6 ? PK_TACTICAL_DEFERRED : PK_TACTICAL) : PK_MAIN;
-  mp.init(&p, &th, kind, hash, k1, k2, cm, depth);
+  int kind = in_check ? PK_EVASIONS
+                      : tactical ? (depth >= sp::TACTICAL_DEFERRED_DEPTH ? PK_TACTICAL_DEFERRED : PK_TACTICAL) : PK_MAIN;
+  mp.init(&p, &th, kind, hash, ref.k1, ref.k2, ref.cm, depth);
 
   Move quiets[64], captures[32];
   int nq = 0, nc = 0, count = 0, legal = 0;
@@ -552,7 +764,8 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
   Move m;
   while ((m = next_move(mp)) != 0) {
     if (m == excluded) continue;
-    if (depth < 31 && is_underpromotion(m)) continue;
+    // Under-promotions only deep in the tree.
+    if (depth < sp::UNDERPROMOTION_DEPTH && is_underpromotion(m)) continue;
     if (m == undo && !in_check) {
       skipped_undo = true;
       continue;
@@ -563,23 +776,10 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
     const int from = move_from(m), to = move_to(m), pc = p.board[from];
     int hsum = quiet ? history_sum(th, p, pc, from, to) : 0;
 
-    if (best > -MATE_BOUND && mp.stage != ST_HASH && depth <= PRUNE_DEPTH && pieces) {
-      if (!quiet || check) {
-        if (depth <= 14 && see_below(p, m, see_margin)) continue;
-      } else {
-        if (count > lmp && depth <= 20 && !in_check && hsum / 4 < g_history_prune_threshold) continue;
-        int pd = std::max(0, depth - 2 - g_red_pred[imp][std::min(depth, 127)][std::min(count + 1, 63)]);
-        if (pd <= 6) {
-          int idx = pc * 64 + to;
-          bool miss = cont_row_missing(th, p.cont[0]) || cont_row_missing(th, p.cont[1]);
-          bool c1_low = miss || p.cont[0][idx] <= 15999;
-          bool c2_low = miss || p.cont[1][idx] <= 15999;
-          if (c1_low && c2_low && (th.history[pc * 4096 + (m & 4095)] < 16000 || miss)) continue;
-        }
-        if (pd <= 10 && !in_check && static_eval != NO_SCORE && static_eval + 32 * pd + 112 < beta) continue;
-        if (pd <= 20 && hsum < 100000 && see_below(p, m, SEE_STEPS[pd / 2])) continue;
-      }
-    }
+    // Move pruning: never the hash move, nor before a move has a score above being mated.
+    if (best > -MATE_BOUND && mp.stage != ST_HASH && depth <= sp::PRUNE_DEPTH && pieces &&
+        prune_nonpv_move(th, p, m, quiet, check, hsum, depth, imp, count, lmp, in_check, static_eval, beta))
+      continue;
 
     bool cut_now = false;
     int ext = extension_for(sd, p, m, mp, check, depth, ply, beta, pr, !excluded, retain, cut_now);
@@ -598,59 +798,13 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
     if (is_draw_child(*sd.th, child, 1)) {
       v = draw_score(p);
     } else {
-      int n = depth + ext;
-      bool under = is_underpromotion(m);
-      // Statistics score of this move, read by the child.
-      if (mp.stage == ST_HASH) p.stat_score = 4000;
-      else if (capture) p.stat_score = mp.stage == ST_DEFERRED ? -4000 : 4000;
-      else p.stat_score = hsum / 4 - g_history_offset;
-      if (n < 6) {
-        int d = n - 2;
-        if (under) d = (d / 2) & ~1;
-        v = -search_nonpv(sd, child, 1 - beta, d, ply + 1, 0, !cut, retain);
-      } else {
-        int r = 0;
-        bool first = tactical ? m == hash : count == 1;
-        bool good_capture = mp.stage == ST_CAPTURES;
-        bool lmr = !first && g_search_options.use_lmr;
-        if (!cut && (good_capture || (in_check && capture))) lmr = false;
-        if (lmr) {
-          r = g_red[imp][std::min(depth, 127)][std::min(count, 63)] + busy_extra - (pv_bit ? 2 : 0);
-          if (capture && good_capture) r -= 4;
-          if (cut) r += (in_check || depth < 11) ? 1 : 2 + (depth >= 15) + (depth >= 22);
-          if (depth <= 22) {
-            int rel = s == WHITE ? rank_of(to) : 7 - rank_of(to);
-            if (piece_type(pc) == PAWN && rel >= 5) r -= 2;
-            else if (m == k1 || m == k2 || m == cm) r -= 1;
-          }
-          r -= p.stat_score / 3071;
-          if (!g_mcts_mode) r += parent_stat / 6142;
-          if (r >= 2 && !quiet_safe(p, m)) r -= 3;
-          if (static_eval != NO_SCORE && static_eval >= 201 && !in_check) r += 1;
-          if (r >= 3 && (r & 1)) r++;
-          if (r < 2) r = 0;
-        }
-        if (r) {
-          int d = std::max(n - 2 - r, 2);
-          if (under) d = (d / 2) & ~1;
-          child.lmr_byte = uint8_t(r > 255 ? 255 : r);
-          v = -search_nonpv(sd, child, 1 - beta, d, ply + 1, 0, true, retain);
-          if (!stopped(sd) && v >= beta && r >= 8 && n >= 10) {
-            child.lmr_byte = 4;
-            v = -search_nonpv(sd, child, 1 - beta, n - 6, ply + 1, 0, !cut, retain);
-          }
-          if (!stopped(sd) && v >= beta) {
-            child.lmr_byte = 0;
-            int fd = n - 2;
-            if (under) fd = (fd / 2) & ~1;
-            v = -search_nonpv(sd, child, 1 - beta, fd, ply + 1, 0, !cut, retain);
-          }
-        } else {
-          int d = n - 2;
-          if (under) d = (d / 2) & ~1;
-          v = -search_nonpv(sd, child, 1 - beta, d, ply + 1, 0, !cut, retain);
-        }
-      }
+      const int n = depth + ext;
+      p.stat_score = stat_score_of(mp, capture, hsum);
+      const bool first = tactical ? m == hash : count == 1;
+      const int r = n < sp::LMR_MIN_DEPTH ? 0
+                    : nonpv_reduction(p, m, mp, first, imp, depth, count, busy_extra, pv_bit, capture, cut,
+                                      in_check, ref.has(m), parent_stat, static_eval);
+      v = nonpv_child_value(sd, child, beta, n, r, is_underpromotion(m), cut, ply, retain);
     }
     if (stopped(sd)) return 0;
     if (v > best) {
@@ -669,14 +823,8 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
     store(key, depth, v, 7, 0, retain, static_eval, pv_bit, ply);
     return v;
   }
-  if (tactical && !legal && !in_check) {
-    // Nothing tactical was tried: a quiet position may still be stalemate.
-    uint32_t list[MAX_MOVES];
-    int nall = generate_all(p, list);
-    bool any = false;
-    for (int i = 0; i < nall && !any; i++) any = make(sd, p, child, entry_move(list[i])) != 0;
-    if (!any) return draw_score(p);
-  }
+  // Nothing tactical was tried: a quiet position may still be stalemate.
+  if (tactical && !legal && !in_check && !has_legal_move(sd, p)) return draw_score(p);
   if (excluded) {
     p.static_eval = NO_SCORE;
     int v = best < beta ? beta - 1 : best;
@@ -703,32 +851,20 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
   // A slot for a position without moves answers at once; the claim is checked because slots
   // may come from a loaded hash file, and the score is recomputed for this ply.
   if (pr.found && (pr.bound & TT_NO_MOVES) && !has_legal_move(sd, p)) return in_check ? ply - MATE : draw_score(p);
+  // Tablebase probe.
   if (ply >= 2 && g_tb_probe_limit) {
     int tbs;
     if (tb_probe_search(p, ply, depth, tbs)) return tbs;
   }
 
-  int static_eval = NO_SCORE;
-  if (!in_check) {
-    int raw;
-    if (pr.found && pr.eval != TT_NO_EVAL) raw = pr.eval;
-    else {
-      raw = evaluate(p, -35000, 35000);
-      if (!pr.found) store(p.key, TT_DEPTH_EVAL_ONLY, 0, 0, 0, 0, raw, false, ply);
-    }
-    static_eval = scaled_eval(raw, p.fifty);
-  }
+  // Static evaluation (full window).
+  const int static_eval = in_check ? NO_SCORE : scaled_eval(raw_static_eval(p, p.key, pr, ply, -35000, 35000, false, true), p.fifty);
   p.static_eval = static_eval;
-  bool improving = true;
-  if (ply >= 2 && p.his && p.his->his) {
-    int prev = p.his->his->static_eval;
-    if (prev != NO_SCORE && prev != 999999) improving = static_eval != NO_SCORE && static_eval >= prev - 10;
-  }
-  if (in_check) improving = false;
-  const int imp = improving ? 1 : 0;
+  const int imp = improving_at(p, ply, static_eval, in_check) ? 1 : 0;
 
-  if (depth >= 16 && !skip_iid && (!pr.move || pr.depth < depth - 10)) {
-    search_pv(sd, p, alpha - 5, beta, depth - 10, ply, true);
+  // Internal search for a move: a shallower PV search fills in the table's move.
+  if (depth >= sp::IID_MIN_DEPTH && !skip_iid && (!pr.move || pr.depth < depth - sp::PV_IID_REDUCTION)) {
+    search_pv(sd, p, alpha - sp::PV_IID_ALPHA_MARGIN, beta, depth - sp::PV_IID_REDUCTION, ply, true);
     if (stopped(sd)) return 0;
     Probe again;
     tt_read(p.key, ply, again);
@@ -737,15 +873,14 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
 
   ShallowMark mark;
   mark.enter(p.key, ply);
-  const int busy_extra = mark.other ? 2 : 0;
+  const int busy_extra = mark.other ? 2 : 0;  // another thread searches this node: reduce more
   const bool busy_marks = g_thread_count >= 3 && !g_mcts_mode;
 
   const int lmp = g_lmp[imp][std::min(depth, 23)];
   Move hash = pr.move && is_pseudo_legal(p, pr.move) ? pr.move : 0;
-  Move k1 = th.killers[ply][0], k2 = th.killers[ply][1];
-  Move cm = p.last_move ? Move(th.counter_moves[p.moved_piece * 4096 + (p.last_move & 4095)]) : 0;
+  const Refutations ref = refutations_at(th, p, ply);
   MovePicker mp;
-  mp.init(&p, &th, in_check ? PK_EVASIONS : PK_MAIN, hash, k1, k2, cm, depth);
+  mp.init(&p, &th, in_check ? PK_EVASIONS : PK_MAIN, hash, ref.k1, ref.k2, ref.cm, depth);
 
   Move quiets[64], captures[32];
   Move deferred[64];
@@ -753,8 +888,7 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
   int best = -INF;
   Move best_move = 0;
   const int old_alpha = alpha;
-  const int s = p.side();
-  const bool pieces = has_pieces(p, s);
+  const bool pieces = has_pieces(p, p.side());
   Position child;
   int di = 0;
   bool in_deferred = false;
@@ -770,15 +904,17 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
       if (di >= nd) break;
       m = deferred[di++];
     }
-    if (is_underpromotion(m) && depth < 31) continue;
+    // Under-promotions only deep in the tree.
+    if (is_underpromotion(m) && depth < sp::UNDERPROMOTION_DEPTH) continue;
     const bool capture = is_capture(p, m) || move_kind(m) == MK_EP;
     const bool quiet = is_quiet(p, m);
     const bool check = gives_check(p, m);
     const int from = move_from(m), to = move_to(m), pc = p.board[from];
     const int hsum = quiet ? history_sum(th, p, pc, from, to) : 0;
 
-    if (quiet && !check && best > -MATE_BOUND && depth <= PRUNE_DEPTH && pieces && mp.stage != ST_HASH &&
-        m != k1 && m != k2 && m != cm && move_kind(m) != MK_CASTLE && hsum < 60000) {
+    // Move pruning of plain quiet moves: late ones, and losing ones.
+    if (quiet && !check && best > -MATE_BOUND && depth <= sp::PRUNE_DEPTH && pieces && mp.stage != ST_HASH &&
+        !ref.has(m) && move_kind(m) != MK_CASTLE && hsum < sp::PV_PRUNE_HISTORY) {
       if (count > lmp) continue;
       if (see_bad(p, m)) continue;
     }
@@ -806,34 +942,11 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
       v = draw_score(p);
       sd.pv_len[ply + 1] = 0;
     } else {
-      int n = depth + ext;
-      if (mp.stage == ST_HASH) p.stat_score = 4000;
-      else if (capture) p.stat_score = mp.stage == ST_DEFERRED ? -4000 : 4000;
-      else p.stat_score = hsum / 4 - g_history_offset;
+      const int n = depth + ext;
+      p.stat_score = stat_score_of(mp, capture, hsum);
       if (busy_marks) mark_busy(child.key, true);
-      if (count == 1) {
-        v = -search_pv(sd, child, -beta, -alpha, n - 2, ply + 1, false);
-      } else {
-        int r = 0;
-        if (n >= 6 && g_search_options.use_lmr && mp.stage != ST_CAPTURES && !(in_check && capture)) {
-          r = g_red[imp][std::min(depth, 127)][std::min(count, 63)] + busy_extra - 2;
-          r -= p.stat_score / 3071;
-          if (r >= 2 && !quiet_safe(p, m)) r -= 3;
-          if (r >= 3 && (r & 1)) r++;
-          if (r < 2) r = 0;
-        }
-        int d = n - 2;
-        if (is_underpromotion(m)) d = (d / 2) & ~1;
-        if (r) {
-          child.lmr_byte = uint8_t(r);
-          v = -search_nonpv(sd, child, -alpha, std::max(d - r, 2), ply + 1, 0, true, 0);
-          child.lmr_byte = 0;
-          if (!stopped(sd) && v > alpha) v = -search_nonpv(sd, child, -alpha, d, ply + 1, 0, false, 0);
-        } else {
-          v = -search_nonpv(sd, child, -alpha, d, ply + 1, 0, true, 0);
-        }
-        if (!stopped(sd) && v > alpha && v < beta) v = -search_pv(sd, child, -beta, -alpha, d, ply + 1, false);
-      }
+      if (count == 1) v = -search_pv(sd, child, -beta, -alpha, n - 2, ply + 1, false);
+      else v = pv_late_child_value(sd, p, child, m, mp, alpha, beta, depth, n, ply, imp, count, busy_extra, in_check, capture);
       if (busy_marks) mark_busy(child.key, false);
     }
     if (stopped(sd)) return 0;

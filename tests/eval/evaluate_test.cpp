@@ -189,13 +189,8 @@ TEST_F(EvalTest, ColourMirrorGivesTheSameScoreForTheSideToMove) {
     test::setup(line[0], START_FEN);
     for (int ply = 0; ply < 200; ply++) {
       Position& cur = line[ply];
-      uint32_t moves[MAX_MOVES];
-      int n = cur.in_check ? generate_evasions(cur, moves) : generate_all(cur, moves);
-      std::vector<Move> legal;
-      for (int i = 0; i < n; i++) {
-        Position child;
-        if (make_move(cur, child, entry_move(moves[i]))) legal.push_back(entry_move(moves[i]));
-      }
+      Move moves[MAX_MOVES];
+      const std::vector<Move> legal(moves, moves + legal_moves(cur, moves));
       if (legal.empty() || cur.fifty >= 100) break;
       make_move(cur, line[ply + 1], legal[rng() % legal.size()]);
       Position& next = line[ply + 1];

@@ -61,13 +61,8 @@ TEST(Tuner, RecoversADisturbedConstantOnSyntheticData) {
     while (written < 400) {
       set_fen(line[0], START_FEN);
       for (int ply = 0; ply < 60 && written < 400; ply++) {
-        uint32_t moves[MAX_MOVES];
-        int n = line[ply].in_check ? generate_evasions(line[ply], moves) : generate_all(line[ply], moves);
-        std::vector<Move> legal;
-        for (int i = 0; i < n; i++) {
-          Position child;
-          if (make_move(line[ply], child, entry_move(moves[i]))) legal.push_back(entry_move(moves[i]));
-        }
+        Move moves[MAX_MOVES];
+        const std::vector<Move> legal(moves, moves + legal_moves(line[ply], moves));
         if (legal.empty()) break;
         make_move(line[ply], line[ply + 1], legal[rng() % legal.size()]);
         Position& p = line[ply + 1];

@@ -72,12 +72,10 @@ std::vector<BookRecord> find_all(const std::string& path, uint64_t key) {
 }
 
 std::vector<std::string> legal_texts(const Position& p) {
-  uint32_t list[MAX_MOVES];
-  const int n = generate_all(p, list);
+  Move legal[MAX_MOVES];
+  const int n = legal_moves(p, legal);
   std::vector<std::string> out;
-  Position child;
-  for (int i = 0; i < n; i++)
-    if (make_move(p, child, entry_move(list[i]))) out.push_back(move_to_text(p, entry_move(list[i])));
+  for (int i = 0; i < n; i++) out.push_back(move_to_text(p, legal[i]));
   return out;
 }
 

@@ -186,13 +186,8 @@ TEST(SuppInfo, MatchesReferenceOnRandomGames) {
     std::string moves;
     int fifty = 0;
     for (int ply = 0; ply < 200 && checked < 1000; ply++) {
-      uint32_t list[MAX_MOVES];
-      std::vector<Move> legal;
-      const int n = generate_all(line[ply], list);
-      for (int i = 0; i < n; i++) {
-        Position c;
-        if (make_move(line[ply], c, entry_move(list[i]))) legal.push_back(entry_move(list[i]));
-      }
+      Move list[MAX_MOVES];
+      const std::vector<Move> legal(list, list + legal_moves(line[ply], list));
       if (legal.empty()) break;
       const Move m = legal[rng() % legal.size()];
       const std::string text = move_to_text(line[ply], m);

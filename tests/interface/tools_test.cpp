@@ -29,13 +29,10 @@ using ::testing::internal::GetCapturedStdout;
 using test::EngineProcess;
 
 std::set<std::string> legal_move_texts(const Position& p) {
-  uint32_t list[MAX_MOVES];
+  Move legal[MAX_MOVES];
   std::set<std::string> out;
-  const int n = generate_all(p, list);
-  for (int i = 0; i < n; i++) {
-    Position c;
-    if (make_move(p, c, entry_move(list[i]))) out.insert(move_to_text(p, entry_move(list[i])));
-  }
+  const int n = legal_moves(p, legal);
+  for (int i = 0; i < n; i++) out.insert(move_to_text(p, legal[i]));
   return out;
 }
 

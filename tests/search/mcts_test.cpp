@@ -33,14 +33,9 @@ const char* MIDDLEGAME_FEN = "r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNB
 
 // Root move list of p in generation order (what the driver hands to the tree).
 void set_root_moves(Position& p) {
-  uint32_t list[MAX_MOVES];
-  const int n = generate_all(p, list);
-  Position child;
-  g_root_move_count = 0;
-  for (int i = 0; i < n; i++) {
-    const Move m = entry_move(list[i]);
-    if (make_move(p, child, m)) g_root_moves[g_root_move_count++].move = m;
-  }
+  Move legal[MAX_MOVES];
+  g_root_move_count = legal_moves(p, legal);
+  for (int i = 0; i < g_root_move_count; i++) g_root_moves[i].move = legal[i];
 }
 
 // Direct access to the tree with a small pool and tiny leaf budgets, on thread 0 alone.

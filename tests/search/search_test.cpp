@@ -160,27 +160,25 @@ TEST(Driver, ClockAllotmentAtTheStartPosition) {
   SearchLimits lim;
   lim.wtime = lim.btime = 60.0;
   double target = 0, hard = 0;
-  const int saved_credit = ponder_credit;
-  ponder_credit = 0;
-  clock_allotment(lim, 0, 1, target, hard);
+  const TimeOptions o;  // the option defaults, no ponder credit
+  clock_allotment(lim, 0, 1, o, target, hard);
   EXPECT_NEAR(target, 1.217, 1e-9);
   EXPECT_NEAR(hard, 57.504, 1e-9);
   lim.movestogo = 10;
-  clock_allotment(lim, 0, 1, target, hard);
+  clock_allotment(lim, 0, 1, o, target, hard);
   EXPECT_NEAR(target, 60.0 / 12 * 1.2 * 1.1 - 0.051, 1e-9);
   EXPECT_NEAR(hard, 0.9 * (60 - 0.1), 1e-9);
   lim.movestogo = 0;
   lim.wtime = 0.02;  // below the overhead: a few milliseconds for depth 1, within the clock
-  clock_allotment(lim, 0, 1, target, hard);
+  clock_allotment(lim, 0, 1, o, target, hard);
   EXPECT_GT(target, 0.0);
   EXPECT_NEAR(hard, 0.005, 1e-12);
   lim.wtime = 0.004;
-  clock_allotment(lim, 0, 1, target, hard);
+  clock_allotment(lim, 0, 1, o, target, hard);
   EXPECT_NEAR(hard, 0.002, 1e-12);
   lim.wtime = 0;  // no clock at all
-  clock_allotment(lim, 0, 1, target, hard);
+  clock_allotment(lim, 0, 1, o, target, hard);
   EXPECT_EQ(hard, 0.0);
-  ponder_credit = saved_credit;
 }
 
 TEST(Search, LegalBestMovesFromThePerftSuites) {
@@ -378,11 +376,8 @@ TEST(Reports, MultiPvLinesAndLogCopy) {
 TEST(Driver, SingleLegalMoveStopsAfterDepthFive) {
   Position p;
   test::setup(p, "7k/8/8/8/8/8/6r1/7K w - -");  // only Kxg2
-  uint32_t list[MAX_MOVES];
-  int n = generate_all(p, list), legal = 0;
-  Position child;
-  for (int i = 0; i < n; i++) legal += make_move(p, child, entry_move(list[i]));
-  ASSERT_EQ(legal, 1);
+  Move legal[MAX_MOVES];
+  ASSERT_EQ(legal_moves(p, legal), 1);
   Outcome o = search(p, 99, "", 1000.0);
   EXPECT_EQ(o.last_depth, 5) << o.out;
 }

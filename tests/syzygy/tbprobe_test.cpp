@@ -131,12 +131,9 @@ int child_wdl(const Position& p, Move m) {
 }
 
 int legal_moves(const Position& p, std::vector<Move>& out) {
-  uint32_t list[MAX_MOVES];
-  const int n = generate_all(p, list);
-  for (int i = 0; i < n; i++) {
-    Position c;
-    if (make_move(p, c, entry_move(list[i]))) out.push_back(entry_move(list[i]));
-  }
+  Move list[MAX_MOVES];
+  const int n = legal_moves(p, list);
+  out.insert(out.end(), list, list + n);
   return int(out.size());
 }
 

@@ -37,13 +37,7 @@ bool parse_count(const std::string& s, long max) {
 }  // namespace
 
 int sorted_legal_moves(const Position& p, Move* out) {
-  uint32_t list[MAX_MOVES];
-  const int n = p.in_check ? generate_evasions(p, list) : generate_all(p, list);
-  int k = 0;
-  for (int i = 0; i < n; i++) {
-    Position child;
-    if (make_move(p, child, entry_move(list[i]))) out[k++] = entry_move(list[i]);
-  }
+  const int k = legal_moves(p, out);
   std::sort(out, out + k);
   return k;
 }

@@ -7,15 +7,9 @@
 
 namespace quorix {
 
-inline std::vector<Move> legal_moves(const Position& p) {
-  uint32_t list[MAX_MOVES];
-  int n = p.in_check ? generate_evasions(p, list) : generate_all(p, list);
-  std::vector<Move> out;
-  for (int i = 0; i < n; i++) {
-    Position child;
-    if (make_move(p, child, entry_move(list[i]))) out.push_back(entry_move(list[i]));
-  }
-  return out;
+inline std::vector<Move> legal_move_vector(const Position& p) {
+  Move list[MAX_MOVES];
+  return std::vector<Move>(list, list + legal_moves(p, list));
 }
 
 // No pawns, rooks or queens, and at most one minor piece in all.

@@ -185,7 +185,7 @@ void process(const Game& g, const std::string& engine, bool both, double lambda,
     }
     if (tok.empty() || tok[0] == '$' || tok == "*" || tok == "1-0" || tok == "0-1" || tok == "1/2-1/2") continue;
     Position& p = pos[cur];
-    std::vector<Move> legal = legal_moves(p);
+    std::vector<Move> legal = legal_move_vector(p);
     const std::string want = normalise(tok);
     Move found = 0;
     for (Move m : legal)

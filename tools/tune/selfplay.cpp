@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     int ply = 0;
     for (;; ply++) {
       Position& cur = game[ply];
-      std::vector<Move> moves = legal_moves(cur);
+      std::vector<Move> moves = legal_move_vector(cur);
       if (moves.empty()) {
         result = cur.in_check ? (cur.side() == WHITE ? 0.0 : 1.0) : 0.5;
         break;
