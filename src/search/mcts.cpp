@@ -325,14 +325,21 @@ void mcts_reset_tree(const Position& root) {
   g_mcts.valid = true;
 }
 
+// The most visited child; among children with the same count the one with the best mean.
+// Short searches end with many children at equal counts (often just the expansion's single
+// visit each), and taking the first of them in generation order plays an arbitrary move.
 uint32_t mcts_best_child(uint32_t node) {
   uint32_t best = 0;
   uint64_t most = 0;
+  double best_q = -1;
   for (uint32_t c = children_of(g_mcts.pool[node]); c; c = g_mcts.pool[c].next_sibling) {
-    const uint64_t n = load_n(g_mcts.pool[c].n);
-    if (!best || n > most) {
+    MctsNode& y = g_mcts.pool[c];
+    const uint64_t n = load_n(y.n);
+    const double q = load_d(y.W) / std::max(load_d(y.N), 1e-9);
+    if (!best || n > most || (n == most && q > best_q)) {
       best = c;
       most = n;
+      best_q = q;
     }
   }
   return best;

@@ -191,6 +191,29 @@ TEST_F(MctsTree, MateAndStalemateChildValues) {
   EXPECT_EQ(g_mcts.pool[qc7].first_child, 0u);
 }
 
+// Short searches end with most root children at equal visit counts; the move played must then
+// be the best valued one, not the first generated. Fixed leaf budget, one thread: deterministic.
+TEST_F(MctsTree, EqualVisitCountsPlayTheBestValuedChild) {
+  struct Case {
+    const char* fen;
+    const char* move;
+  } cases[] = {
+      {"rnb1kbnr/pppp1ppp/8/4p3/4P2q/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3", "f3h4"},  // hanging queen
+      {"6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1", "a1a8"},                           // mate in one
+      {"r1bqkbnr/pppp1ppp/2n5/4N3/4P3/8/PPPP1PPP/RNBQKB1R b KQkq - 0 3", "c6e5"},  // recapture
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fen);
+    start(c.fen, 20000, 2000);
+    for (int extra = 0; extra < 3; extra++) {
+      playouts(1);  // the first one expands the root; each later one visits one child once
+      const uint32_t best = mcts_best_child(0);
+      ASSERT_NE(best, 0u);
+      EXPECT_EQ(move_to_text(root, node_move(g_mcts.pool[best])), c.move) << "after " << extra + 1 << " playouts";
+    }
+  }
+}
+
 TEST_F(MctsTree, SingleLegalMoveStopsAfterTenRootVisits) {
   start(SINGLE_MOVE_FEN);
   ASSERT_EQ(g_root_move_count, 1);
