@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the build dependencies on Debian when they are missing.
+# Installs the build dependencies on Debian when they are missing, plus any Debian
+# packages named as arguments (tools/train/setup.sh adds the trainer's).
 set -euo pipefail
-pkgs=(cmake g++ make libgtest-dev libbenchmark-dev libdeflate-dev python3 python3-numpy)
+pkgs=(cmake g++ make libgtest-dev libbenchmark-dev libdeflate-dev python3 python3-numpy "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
