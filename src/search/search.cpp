@@ -326,16 +326,24 @@ int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int p
       int rel = s == WHITE ? rank_of(to) : 7 - rank_of(to);
       // Futility and exchange pruning, except for the hash move, advanced pawns,
       // promotions and checks.
-      bool free_pass = m == hash || (pt == PAWN && rel >= 5) || is_promotion(m) || gives_check(p, m);
+      // The check test runs only when a pruning rule would drop the move.
+      bool free_pass = m == hash || (pt == PAWN && rel >= 5) || is_promotion(m);
       if (!free_pass) {
         int ct = move_kind(m) == MK_EP ? PAWN : piece_type(p.board[to]);
-        if (tried >= 2 && qdepth < 0 && ct == PAWN) continue;
-        int opt_val = base + qs_capture_gain(ct, p.phase);
-        if (opt_val < alpha) {
-          if (opt_val > best) best = opt_val;
-          continue;
+        if (tried >= 2 && qdepth < 0 && ct == PAWN) {
+          if (!gives_check(p, m)) continue;
+        } else {
+          int opt_val = base + qs_capture_gain(ct, p.phase);
+          if (opt_val < alpha) {
+            if (!gives_check(p, m)) {
+              if (opt_val > best) best = opt_val;
+              continue;
+            }
+          } else if (base + sp::QS_SEE_MARGIN < alpha && QS_VALUE[ct] <= QS_VALUE[pt] && see_bad_q(p, m) &&
+                     !gives_check(p, m)) {
+            continue;
+          }
         }
-        if (base + sp::QS_SEE_MARGIN < alpha && QS_VALUE[ct] <= QS_VALUE[pt] && see_bad_q(p, m)) continue;
       }
     }
     if (!make(sd, p, child, m)) continue;

@@ -53,8 +53,13 @@ bool see_at_least(const Position& p, Move m, const int* V, int threshold) {
                ((LT.rook_ray[to] & line) && (rook_attacks(to, occ) & line));
     if (!hit) return true;
   }
+  // A free pawn or knight of the other side that takes back with a gain decides at once
+  // (the swap below would pick it first and stop there).
+  const Bitboard pinned_o = pinned_pieces(p, s ^ 1);
+  if (swap > V[PAWN] && (pawn_attacks(s, to) & p.pieces(s ^ 1, PAWN) & ~pinned_o)) return false;
+  if (swap > V[KNIGHT] && (knight_attacks(to) & p.pieces(s ^ 1, KNIGHT) & ~pinned_o)) return false;
   Bitboard attackers = attackers_to(p, to, occ) & occ;
-  Bitboard pinned = pinned_pieces(p, WHITE) | pinned_pieces(p, BLACK);
+  Bitboard pinned = pinned_o | pinned_pieces(p, s);
   Bitboard diag = p.bb[3] | p.bb[5] | p.bb[10] | p.bb[12];
   Bitboard line = p.bb[4] | p.bb[5] | p.bb[11] | p.bb[12];
   int stm = s, res = 1;
@@ -135,11 +140,15 @@ bool gives_check(const Position& p, Move m) {
     default: break;
   }
   if (att & ekb) return true;
-  // Discovered lines (also through the captured pawn's square for en passant).
-  Bitboard movers = sq_bb(from);
-  if ((bishop_attacks(ek, occ2) & own_diag & ~sq_bb(to)) || (rook_attacks(ek, occ2) & own_line & ~sq_bb(to)))
-    return true;
-  (void)movers;
+  // Discovered lines (also through the captured pawn's square for en passant). Only a
+  // square emptied on a line from the king to one of our sliders of that line's kind can
+  // open one (our sliders never see the enemy king before the move).
+  Bitboard emptied = sq_bb(from);
+  if (kind == MK_EP) emptied |= sq_bb((to & 7) | (from & 56));
+  const bool diag_open = (LT.bishop_ray[ek] & emptied) && (LT.bishop_ray[ek] & own_diag);
+  const bool line_open = (LT.rook_ray[ek] & emptied) && (LT.rook_ray[ek] & own_line);
+  if (diag_open && (bishop_attacks(ek, occ2) & own_diag & ~sq_bb(to))) return true;
+  if (line_open && (rook_attacks(ek, occ2) & own_line & ~sq_bb(to))) return true;
   return false;
 }
 
