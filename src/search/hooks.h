@@ -33,6 +33,8 @@ struct SearchHooks {
   bool (*poll)() = nullptr;
   // Start of iteration depth on the main thread.
   void (*iteration_start)(int depth) = nullptr;
+  // Periodic report of a Monte-Carlo search (every two seconds, thread 0).
+  void (*mcts_report)() = nullptr;
   // Book move for the root before the first iteration (0: none, search as usual).
   Move (*book_move)(const Position& root) = nullptr;
 };

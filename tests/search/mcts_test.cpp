@@ -12,7 +12,7 @@
 #include "board/movegen.h"
 #include "board/movetext.h"
 #include "interface/driver.h"
-#include "interface/mcts_driver.h"
+#include "search/mcts_loop.h"
 #include "interface/options.h"
 #include "interface/uci.h"
 #include "search/control.h"
@@ -218,7 +218,7 @@ TEST_F(MctsTree, SingleLegalMoveStopsAfterTenRootVisits) {
   start(SINGLE_MOVE_FEN);
   ASSERT_EQ(g_root_move_count, 1);
   g_mcts_running.store(true);
-  mcts_search(*sd, root, false);
+  mcts_search(*sd, false);
   EXPECT_EQ(g_mcts.pool[0].n - g_mcts.start_count, 10u);
   ASSERT_NE(mcts_best_child(0), 0u);
   EXPECT_EQ(move_to_text(root, node_move(g_mcts.pool[mcts_best_child(0)])), "f8f1");
@@ -228,7 +228,7 @@ TEST_F(MctsTree, DepthLimitEndsTheSearch) {
   start(MIDDLEGAME_FEN, 200000, 100);
   g_ctl.max_depth = 8;  // ln(nodes) x 2.1276 >= 8 from 43 nodes on
   g_mcts_running.store(true);
-  mcts_search(*sd, root, false);
+  mcts_search(*sd, false);
   EXPECT_GE(mcts_depth_for(g_mcts.used.load()), 8);
   EXPECT_LT(g_mcts.used.load(), 43u + 2 * MAX_ROOT_MOVES);
 }
@@ -237,7 +237,7 @@ TEST_F(MctsTree, FullPoolEndsTheSearch) {
   // Room for the root's children and a few expansions beyond the 200-node reserve.
   start(MIDDLEGAME_FEN, 200 + 3 * MAX_ROOT_MOVES, 100);
   g_mcts_running.store(true);
-  mcts_search(*sd, root, false);
+  mcts_search(*sd, false);
   const uint64_t used = g_mcts.used.load();
   EXPECT_LE(used, g_mcts.capacity);
   EXPECT_GT(used + 200, g_mcts.capacity);
@@ -404,7 +404,7 @@ TEST_F(MctsThread, TwoThreadsGrowOneTree) {
   prepare_thread_root(*sd);
   g_ctl.max_depth = 12;  // 284 nodes
   g_mcts_running.store(true);
-  mcts_search(*sd, root, false);
+  mcts_search(*sd, false);
   g_mcts_running.store(false);
   const uint64_t used = g_mcts.used.load();
   EXPECT_GE(mcts_depth_for(used), 12);
