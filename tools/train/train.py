@@ -144,8 +144,18 @@ def _bags(idx):
     return torch.from_numpy(idx[mask]), torch.from_numpy(offsets)
 
 
-def batch_tensors(recs, flip, factorise=True):
-    white, black, cw, cb = halfkp.features(recs["board"], flip, PAD)
+def mirror_files(boards, rows):
+    """Boards with the given rows reflected left to right (file a <-> h): the same game
+    value, since the features know nothing of castling rights."""
+    out = boards.copy()
+    out[rows] = boards[rows].reshape(-1, 8, 8)[:, :, ::-1].reshape(-1, 64)
+    return out
+
+
+def batch_tensors(recs, flip, factorise=True, boards=None):
+    if boards is None:
+        boards = recs["board"]
+    white, black, cw, cb = halfkp.features(boards, flip, PAD)
     if factorise:
         # King-relative rows plus the factor rows (code c -> FACTOR_BASE + c).
         white = np.concatenate([white, np.where(cw == PAD, PAD, FACTOR_BASE + cw)], axis=1)
@@ -232,7 +242,9 @@ def train(args):
         run_loss, seen = 0.0, 0
         for i in range(0, len(perm), args.batch):
             idx = np.sort(perm[i:i + args.batch])
-            w, b, s, sc, r = batch_tensors(tr[idx], model.flip, model.factorise)
+            part = tr[idx]
+            boards = mirror_files(part["board"], rng.random(len(idx)) < 0.5) if args.mirror else None
+            w, b, s, sc, r = batch_tensors(part, model.flip, model.factorise, boards)
             loss = loss_fn(model(w, b, s), sc, r, args.lam, args.k)
             opt.zero_grad(set_to_none=True)
             loss.backward()
@@ -294,6 +306,7 @@ def main(argv=None):
     t.add_argument("--max-score", type=int, default=3000)
     t.add_argument("--min-ply", type=int, default=0)
     t.add_argument("--keep-tactical", action="store_true", help="keep positions whose move was a capture/promotion")
+    t.add_argument("--mirror", action="store_true", help="reflect a random half of each batch left to right")
     t.add_argument("--val-fraction", type=float, default=0.05)
     t.add_argument("--max-positions", type=int, default=0)
     t.add_argument("--time-limit", type=float, default=0, help="minutes")
