@@ -41,6 +41,15 @@ inline void copy_prefix(Position& dst, const Position& src) {
 #endif
 }
 
+// Whether `from` lies on a diagonal through side s's king with an enemy bishop or queen
+// somewhere on those diagonals, or on a rank or file through it with an enemy rook or queen.
+inline bool exposes_line(const Position& p, int s, int from) {
+  const int k = p.king_sq[s], o = s ^ 1;
+  const Bitboard f = sq_bb(from), queens = p.pieces(o, QUEEN);
+  return ((LT.bishop_ray[k] & f) && (LT.bishop_ray[k] & (p.pieces(o, BISHOP) | queens))) ||
+         ((LT.rook_ray[k] & f) && (LT.rook_ray[k] & (p.pieces(o, ROOK) | queens)));
+}
+
 template <bool nn>
 int make_move_impl(const Position& parent, Position& child, Move m) {
   if (nn) copy_prefix<POS_COPY_FULL>(child, parent);
@@ -240,8 +249,9 @@ int make_move_impl(const Position& parent, Position& child, Move m) {
 
   child.bb[14] = child.bb[0] | child.bb[7];
   // A move can expose the own king only when the king moves, the side was in
-  // check, the move is en passant, or the piece leaves a line through the king.
-  if (pt == KING || parent.in_check || kind == MK_EP || (LT.queen_ray[parent.king_sq[s]] & sq_bb(from))) {
+  // check, the move is en passant, or the piece leaves a line through the king on
+  // which an enemy slider of that line's kind stands.
+  if (pt == KING || parent.in_check || kind == MK_EP || exposes_line(parent, s, from)) {
     if (king_attacked(child, s)) return 0;
   }
   if (pt == PAWN) child.fifty = 0;

@@ -78,6 +78,26 @@ void score_evasions(MovePicker& mp) {
   }
 }
 
+// The opponent's attacked squares for the quiet stage's exchange test: a quiet move to a
+// square it does not attack, from a square none of its sliders attack (so that leaving it
+// opens no line to the target), can never lose the exchange.
+void load_threats(MovePicker& mp) {
+  const Position& p = *mp.pos;
+  const int o = mp.side ^ 1;
+  const Bitboard occ = p.bb[14];
+  Bitboard sl = 0, b = p.pieces(o, BISHOP) | p.pieces(o, QUEEN);
+  while (b) sl |= bishop_attacks(pop_lsb(b), occ);
+  b = p.pieces(o, ROOK) | p.pieces(o, QUEEN);
+  while (b) sl |= rook_attacks(pop_lsb(b), occ);
+  Bitboard a = sl | pawns_attack_bb(o, p.pieces(o, PAWN));
+  b = p.pieces(o, KNIGHT);
+  while (b) a |= knight_attacks(pop_lsb(b));
+  b = p.pieces(o, KING);
+  while (b) a |= king_attacks(pop_lsb(b));
+  mp.threats = a;
+  mp.slider_threats = sl;
+}
+
 // Loads the list of a generating stage. Returns false for stages that return a move directly.
 void load_stage(MovePicker& mp, int st) {
   const Position& p = *mp.pos;
@@ -94,6 +114,7 @@ void load_stage(MovePicker& mp, int st) {
       mp.count = generate_quiets(p, mp.list);
       score_quiets(mp, mp.list, mp.count);
       mp.see_flag = mp.depth > 11;
+      if (mp.see_flag) load_threats(mp);
       sort_entries(mp.list, mp.count);
       break;
     case ST_EVASIONS:
@@ -159,6 +180,8 @@ Move next_main(MovePicker& mp) {
       Move m = entry_move(mp.cur[mp.cursor++]);
       if (mp.returned_count && was_returned(mp, m)) continue;
       if (!mp.see_flag || move_kind(m) == MK_EP) return m;
+      if (mp.stage == ST_QUIETS && !(mp.threats & sq_bb(move_to(m))) && !(mp.slider_threats & sq_bb(move_from(m))))
+        return m;
       if (see_bad(p, m)) {
         // A full deferred list hands the move out at once so nothing is lost.
         if (mp.deferred_count < 64) { mp.deferred[mp.deferred_count++] = m; continue; }

@@ -50,6 +50,8 @@ struct MovePicker {
   int depth;
   bool see_flag;
   bool skip_quiets;
+  Bitboard threats;         // quiet stage with the exchange test: squares the opponent attacks
+  Bitboard slider_threats;  // ... and those its bishops, rooks and queens attack
   int deferred_count;
   int returned_count;
   uint32_t* cur;     // current list (list or deferred)
