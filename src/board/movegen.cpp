@@ -4,19 +4,25 @@
 
 namespace quorix {
 
-Bitboard attacks_by(const Position& p, int c) {
-  Bitboard occ = p.bb[14];
-  Bitboard a = pawns_attack_bb(c, p.pieces(c, PAWN));
-  Bitboard b = p.pieces(c, KNIGHT);
-  while (b) a |= knight_attacks(pop_lsb(b));
-  b = p.pieces(c, BISHOP) | p.pieces(c, QUEEN);
+Bitboard slider_attacks_by(const Position& p, int c) {
+  const Bitboard occ = p.bb[14];
+  Bitboard a = 0, b = p.pieces(c, BISHOP) | p.pieces(c, QUEEN);
   while (b) a |= bishop_attacks(pop_lsb(b), occ);
   b = p.pieces(c, ROOK) | p.pieces(c, QUEEN);
   while (b) a |= rook_attacks(pop_lsb(b), occ);
+  return a;
+}
+
+Bitboard leaper_attacks_by(const Position& p, int c) {
+  Bitboard a = pawns_attack_bb(c, p.pieces(c, PAWN));
+  Bitboard b = p.pieces(c, KNIGHT);
+  while (b) a |= knight_attacks(pop_lsb(b));
   b = p.pieces(c, KING);
   while (b) a |= king_attacks(pop_lsb(b));
   return a;
 }
+
+Bitboard attacks_by(const Position& p, int c) { return slider_attacks_by(p, c) | leaper_attacks_by(p, c); }
 
 bool king_attacked(const Position& p, int c) {
   int o = c ^ 1;

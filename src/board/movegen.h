@@ -15,6 +15,9 @@ inline Move entry_move(uint32_t e) { return e & 0xFFFF; }
 inline uint32_t make_entry(Move m, int score) { return m | (uint32_t(score) << 16); }
 
 Bitboard attacks_by(const Position& p, int c);
+// The same split: squares c's bishops, rooks and queens attack; those its pawns, knights and king attack.
+Bitboard slider_attacks_by(const Position& p, int c);
+Bitboard leaper_attacks_by(const Position& p, int c);
 // Whether colour c's king is attacked by the other colour.
 bool king_attacked(const Position& p, int c);
 // Pieces of both colours attacking sq through occupancy occ.

@@ -82,20 +82,8 @@ void score_evasions(MovePicker& mp) {
 // square it does not attack, from a square none of its sliders attack (so that leaving it
 // opens no line to the target), can never lose the exchange.
 void load_threats(MovePicker& mp) {
-  const Position& p = *mp.pos;
-  const int o = mp.side ^ 1;
-  const Bitboard occ = p.bb[14];
-  Bitboard sl = 0, b = p.pieces(o, BISHOP) | p.pieces(o, QUEEN);
-  while (b) sl |= bishop_attacks(pop_lsb(b), occ);
-  b = p.pieces(o, ROOK) | p.pieces(o, QUEEN);
-  while (b) sl |= rook_attacks(pop_lsb(b), occ);
-  Bitboard a = sl | pawns_attack_bb(o, p.pieces(o, PAWN));
-  b = p.pieces(o, KNIGHT);
-  while (b) a |= knight_attacks(pop_lsb(b));
-  b = p.pieces(o, KING);
-  while (b) a |= king_attacks(pop_lsb(b));
-  mp.threats = a;
-  mp.slider_threats = sl;
+  mp.slider_threats = slider_attacks_by(*mp.pos, mp.side ^ 1);
+  mp.threats = mp.slider_threats | leaper_attacks_by(*mp.pos, mp.side ^ 1);
 }
 
 // Loads the list of a generating stage. Returns false for stages that return a move directly.

@@ -53,13 +53,8 @@ bool see_at_least(const Position& p, Move m, const int* V, int threshold) {
                ((LT.rook_ray[to] & line) && (rook_attacks(to, occ) & line));
     if (!hit) return true;
   }
-  // A free pawn or knight of the other side that takes back with a gain decides at once
-  // (the swap below would pick it first and stop there).
-  const Bitboard pinned_o = pinned_pieces(p, s ^ 1);
-  if (swap > V[PAWN] && (pawn_attacks(s, to) & p.pieces(s ^ 1, PAWN) & ~pinned_o)) return false;
-  if (swap > V[KNIGHT] && (knight_attacks(to) & p.pieces(s ^ 1, KNIGHT) & ~pinned_o)) return false;
   Bitboard attackers = attackers_to(p, to, occ) & occ;
-  Bitboard pinned = pinned_o | pinned_pieces(p, s);
+  Bitboard pinned = pinned_pieces(p, WHITE) | pinned_pieces(p, BLACK);
   Bitboard diag = p.bb[3] | p.bb[5] | p.bb[10] | p.bb[12];
   Bitboard line = p.bb[4] | p.bb[5] | p.bb[11] | p.bb[12];
   int stm = s, res = 1;
