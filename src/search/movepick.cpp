@@ -238,7 +238,7 @@ Move next_quiescence(MovePicker& mp) {
 
 }  // namespace
 
-Move next_move(MovePicker& mp) {
+Move next_move_full(MovePicker& mp) {
   return mp.kind <= PK_CHECKS_PUSH7_DEFERRED ? next_main(mp) : next_quiescence(mp);
 }
 

@@ -69,6 +69,28 @@ struct MovePicker {
   }
 };
 
-Move next_move(MovePicker& mp);
+// Every case of next_move: stage changes, list loading, the exchange test and
+// repeated moves.
+Move next_move_full(MovePicker& mp);
+
+// Next move of the node, 0 when none is left. The common case, an entry of the current
+// list that needs no exchange test and was not handed out before, is taken inline.
+inline Move next_move(MovePicker& mp) {
+  if (mp.cursor < mp.count) {
+    const Move m = entry_move(mp.cur[mp.cursor]);
+    bool plain = mp.kind > PK_CHECKS_PUSH7_DEFERRED || !mp.see_flag ||
+                 (mp.stage == ST_QUIETS && !(mp.threats & sq_bb(move_to(m))) &&
+                  !(mp.slider_threats & sq_bb(move_from(m))));
+    if (plain && mp.returned_count) {
+      for (int i = 0; i < mp.returned_count; i++)
+        if (mp.returned[i] == m) plain = false;
+    }
+    if (plain) {
+      mp.cursor++;
+      return m;
+    }
+  }
+  return next_move_full(mp);
+}
 
 }  // namespace quorix
