@@ -52,6 +52,12 @@ def game_ids(rec):
     return np.cumsum(new) - 1
 
 
+def split_by_game(games, fraction, seed):
+    """Validation mask: whole games, chosen by a hash of the game number."""
+    h = (games.astype(np.uint64) * np.uint64(0x9E3779B97F4A7C15) + np.uint64(seed)) >> np.uint64(40)
+    return (h % np.uint64(1000)) < np.uint64(int(fraction * 1000))
+
+
 def _transform(sq, flip):
     return sq ^ (56 if flip else 63)
 

@@ -26,6 +26,8 @@ import nnue_ref
 
 FACTOR_BASE = halfkp.FEATURES                 # rows 41024 .. 41664: piece codes 0..640
 ROWS = halfkp.FEATURES + halfkp.CODES
+OFFSET_BASE = ROWS                             # king-offset factor rows follow (--king-offsets)
+OFFSETS = 10 * 15 * 15                         # piece kind x rank offset x file offset from the king
 PAD = -1                                      # fill value of unused feature slots
 
 
@@ -34,11 +36,11 @@ def fake_quant(w, steps):
 
 
 class Model(nn.Module):
-    def __init__(self, h=256, l=24, factorise=True):
+    def __init__(self, h=256, l=24, factorise=True, offsets=False):
         super().__init__()
-        self.h, self.l, self.factorise = h, l, factorise
+        self.h, self.l, self.factorise, self.offsets = h, l, factorise, offsets
         self.flip = netfile.SUPPORTED[(h, l)]
-        self.ft = nn.EmbeddingBag(ROWS, h, mode="sum")
+        self.ft = nn.EmbeddingBag(ROWS + (OFFSETS if offsets else 0), h, mode="sum")
         self.ft_b = nn.Parameter(torch.full((h,), 0.25))
         self.l1 = nn.Linear(2 * h, l)
         self.l2 = nn.Linear(l, l)
@@ -86,6 +88,11 @@ class Model(nn.Module):
         ft_w = w[:halfkp.FEATURES].reshape(64, halfkp.CODES, self.h).copy()
         if self.factorise:
             ft_w += w[FACTOR_BASE:FACTOR_BASE + halfkp.CODES][None, :, :]
+        if self.offsets:
+            k = np.arange(64)[:, None]
+            code = np.arange(1, halfkp.CODES)[None, :]
+            rows = OFFSET_BASE + offset_rows(k, code)
+            ft_w[:, 1:, :] += w[rows]
         return dict(
             ft_w=ft_w.reshape(halfkp.FEATURES, self.h), ft_b=self.ft_b.detach().double().numpy(),
             w1=self.l1.weight.detach().double().numpy(), b1=self.l1.bias.detach().double().numpy(),
@@ -129,12 +136,6 @@ def load_records(files, args):
     return recs, games
 
 
-def split_by_game(games, fraction, seed):
-    """Validation mask: whole games, chosen by a hash of the game number."""
-    h = (games.astype(np.uint64) * np.uint64(0x9E3779B97F4A7C15) + np.uint64(seed)) >> np.uint64(40)
-    return (h % np.uint64(1000)) < np.uint64(int(fraction * 1000))
-
-
 def _bags(idx):
     """Flattened active indices of N rows and the offset of each row's run."""
     mask = idx != PAD
@@ -152,14 +153,29 @@ def mirror_files(boards, rows):
     return out
 
 
-def batch_tensors(recs, flip, factorise=True, boards=None):
+def offset_rows(k, code):
+    """King-offset factor row (0 .. OFFSETS-1) of a piece code seen from a king square."""
+    kind, sq = (code - 1) // 64, (code - 1) % 64
+    return kind * 225 + ((sq >> 3) - (k >> 3) + 7) * 15 + ((sq & 7) - (k & 7) + 7)
+
+
+def batch_tensors(recs, flip, factorise=True, boards=None, offsets=False):
     if boards is None:
         boards = recs["board"]
     white, black, cw, cb = halfkp.features(boards, flip, PAD)
+    extra_w, extra_b = [], []
     if factorise:
         # King-relative rows plus the factor rows (code c -> FACTOR_BASE + c).
-        white = np.concatenate([white, np.where(cw == PAD, PAD, FACTOR_BASE + cw)], axis=1)
-        black = np.concatenate([black, np.where(cb == PAD, PAD, FACTOR_BASE + cb)], axis=1)
+        extra_w.append(np.where(cw == PAD, PAD, FACTOR_BASE + cw))
+        extra_b.append(np.where(cb == PAD, PAD, FACTOR_BASE + cb))
+    if offsets:
+        # Rows shared by every king square: the piece kind and its offset from the king.
+        for idx, extra in ((white, extra_w), (black, extra_b)):
+            k, code = idx // halfkp.CODES, idx % halfkp.CODES
+            extra.append(np.where(idx == PAD, PAD, OFFSET_BASE + offset_rows(k, code)))
+    if extra_w:
+        white = np.concatenate([white] + extra_w, axis=1)
+        black = np.concatenate([black] + extra_b, axis=1)
     stm = recs["stm"].astype(np.int64)
     score = recs["score"].astype(np.float32)
     result = recs["result"].astype(np.float32) / 2.0
@@ -179,7 +195,7 @@ def evaluate(model, recs, args, limit=200000):
     recs = recs[:limit]
     total, n = 0.0, 0
     for i in range(0, len(recs), 16384):
-        w, b, s, sc, r = batch_tensors(recs[i:i + 16384], model.flip, model.factorise)
+        w, b, s, sc, r = batch_tensors(recs[i:i + 16384], model.flip, model.factorise, offsets=model.offsets)
         total += float(loss_fn(model(w, b, s), sc, r, args.lam, args.k)) * len(sc)
         n += len(sc)
     model.train()
@@ -198,7 +214,7 @@ def export(model, out_dir, sample=None):
         f.write(plain)
     if sample is not None and len(sample):
         # How far the quantised network is from the float one on real positions.
-        w, b, s, _, _ = batch_tensors(sample, model.flip, model.factorise)
+        w, b, s, _, _ = batch_tensors(sample, model.flip, model.factorise, offsets=model.offsets)
         with torch.no_grad():
             fl = model.eval()(w, b, s).numpy()
         model.train()
@@ -216,7 +232,7 @@ def train(args):
     torch.manual_seed(args.seed)
     torch.set_num_threads(args.threads)
     recs, games = load_records(record_files(args.data), args)
-    val_mask = split_by_game(games, args.val_fraction, args.seed)
+    val_mask = halfkp.split_by_game(games, args.val_fraction, args.seed)
     val, tr = recs[val_mask], recs[~val_mask]
     if args.max_positions and len(tr) > args.max_positions:
         tr = tr[:args.max_positions]
@@ -224,7 +240,7 @@ def train(args):
           flush=True)
     if len(tr) == 0:
         raise SystemExit("no training positions left after filtering")
-    model = Model(args.hidden, args.layer, not args.no_factoriser)
+    model = Model(args.hidden, args.layer, not args.no_factoriser, args.king_offsets)
     if args.init:
         ck = torch.load(args.init)
         model.load_state_dict(ck["model"])
@@ -244,7 +260,7 @@ def train(args):
             idx = np.sort(perm[i:i + args.batch])
             part = tr[idx]
             boards = mirror_files(part["board"], rng.random(len(idx)) < 0.5) if args.mirror else None
-            w, b, s, sc, r = batch_tensors(part, model.flip, model.factorise, boards)
+            w, b, s, sc, r = batch_tensors(part, model.flip, model.factorise, boards, model.offsets)
             loss = loss_fn(model(w, b, s), sc, r, args.lam, args.k)
             opt.zero_grad(set_to_none=True)
             loss.backward()
@@ -281,7 +297,7 @@ def train(args):
 def export_cmd(args):
     ck = torch.load(args.checkpoint)
     a = ck["args"]
-    model = Model(a["hidden"], a["layer"], not a["no_factoriser"])
+    model = Model(a["hidden"], a["layer"], not a["no_factoriser"], a.get("king_offsets", False))
     model.load_state_dict(ck["model"])
     export(model, args.out_dir)
 
@@ -295,6 +311,8 @@ def main(argv=None):
     t.add_argument("--hidden", type=int, default=256)
     t.add_argument("--layer", type=int, default=24)
     t.add_argument("--no-factoriser", action="store_true")
+    t.add_argument("--king-offsets", action="store_true",
+                   help="a second factor set: piece kind and its offset from the king, shared by all king squares")
     t.add_argument("--init", help="checkpoint to continue from (same sizes)")
     t.add_argument("--epochs", type=int, default=20)
     t.add_argument("--batch", type=int, default=8192)
