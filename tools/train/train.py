@@ -265,6 +265,11 @@ def train(args):
             opt.zero_grad(set_to_none=True)
             loss.backward()
             opt.step()
+            if args.ft_decay:
+                # Decoupled decay of the king-relative rows only: a row seen in few positions
+                # shrinks towards the shared factor rows instead of fitting their noise.
+                with torch.no_grad():
+                    model.ft.weight[:halfkp.FEATURES].mul_(1.0 - opt.param_groups[0]["lr"] * args.ft_decay)
             model.clip_weights()
             run_loss += float(loss) * len(idx)
             seen += len(idx)
@@ -311,6 +316,8 @@ def main(argv=None):
     t.add_argument("--hidden", type=int, default=256)
     t.add_argument("--layer", type=int, default=24)
     t.add_argument("--no-factoriser", action="store_true")
+    t.add_argument("--ft-decay", type=float, default=0.0,
+                   help="decoupled weight decay of the king-relative transformer rows (per unit learning rate)")
     t.add_argument("--king-offsets", action="store_true",
                    help="a second factor set: piece kind and its offset from the king, shared by all king squares")
     t.add_argument("--init", help="checkpoint to continue from (same sizes)")
