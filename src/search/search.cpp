@@ -317,6 +317,7 @@ int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int p
   Move best_move = 0;
   int tried = 0, legal = 0;
   const int s = p.side();
+  CheckInfo ci;
   Move m;
   while ((m = next_move(mp)) != 0) {
     if (is_underpromotion(m)) continue;
@@ -331,16 +332,16 @@ int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int p
       if (!free_pass) {
         int ct = move_kind(m) == MK_EP ? PAWN : piece_type(p.board[to]);
         if (tried >= 2 && qdepth < 0 && ct == PAWN) {
-          if (!gives_check(p, m)) continue;
+          if (!gives_check(p, m, ci)) continue;
         } else {
           int opt_val = base + qs_capture_gain(ct, p.phase);
           if (opt_val < alpha) {
-            if (!gives_check(p, m)) {
+            if (!gives_check(p, m, ci)) {
               if (opt_val > best) best = opt_val;
               continue;
             }
           } else if (base + sp::QS_SEE_MARGIN < alpha && QS_VALUE[ct] <= QS_VALUE[pt] && see_bad_q(p, m) &&
-                     !gives_check(p, m)) {
+                     !gives_check(p, m, ci)) {
             continue;
           }
         }
@@ -769,6 +770,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
   const bool pv_bit = pr.pv;
   const int parent_stat = p.his ? p.his->stat_score : 0;
   bool skipped_undo = false;
+  CheckInfo ci;
   Move m;
   while ((m = next_move(mp)) != 0) {
     if (m == excluded) continue;
@@ -780,7 +782,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
     }
     const bool capture = is_capture(p, m) || move_kind(m) == MK_EP;
     const bool quiet = is_quiet(p, m);
-    const bool check = gives_check(p, m);
+    const bool check = gives_check(p, m, ci);
     const int from = move_from(m), to = move_to(m), pc = p.board[from];
     int hsum = quiet ? history_sum(th, p, pc, from, to) : 0;
 
@@ -900,6 +902,7 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
   Position child;
   int di = 0;
   bool in_deferred = false;
+  CheckInfo ci;
   for (;;) {
     Move m;
     if (!in_deferred) {
@@ -916,7 +919,7 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
     if (is_underpromotion(m) && depth < sp::UNDERPROMOTION_DEPTH) continue;
     const bool capture = is_capture(p, m) || move_kind(m) == MK_EP;
     const bool quiet = is_quiet(p, m);
-    const bool check = gives_check(p, m);
+    const bool check = gives_check(p, m, ci);
     const int from = move_from(m), to = move_to(m), pc = p.board[from];
     const int hsum = quiet ? history_sum(th, p, pc, from, to) : 0;
 

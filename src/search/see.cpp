@@ -147,4 +147,47 @@ bool gives_check(const Position& p, Move m) {
   return false;
 }
 
+namespace {
+
+void fill_check_info(const Position& p, CheckInfo& ci) {
+  ci.ready = true;
+  const int s = p.side(), o = s ^ 1;
+  const Bitboard ekb = p.pieces(o, KING);
+  ci.king = ekb ? lsb(ekb) : -1;
+  if (!ekb) return;
+  const int ek = ci.king;
+  const Bitboard occ = p.bb[14];
+  ci.squares[0] = 0;
+  ci.squares[PAWN] = pawn_attacks(o, ek);
+  ci.squares[KNIGHT] = knight_attacks(ek);
+  ci.squares[BISHOP] = bishop_attacks(ek, occ);
+  ci.squares[ROOK] = rook_attacks(ek, occ);
+  ci.squares[QUEEN] = ci.squares[BISHOP] | ci.squares[ROOK];
+  ci.squares[KING] = ci.squares[7] = 0;
+  // An own piece alone between the king and an own slider of that line's kind.
+  Bitboard snipers = (LT.bishop_ray[ek] & (p.pieces(s, BISHOP) | p.pieces(s, QUEEN))) |
+                     (LT.rook_ray[ek] & (p.pieces(s, ROOK) | p.pieces(s, QUEEN)));
+  Bitboard disc = 0;
+  while (snipers) {
+    const Bitboard b = between_bb[ek][pop_lsb(snipers)] & occ;
+    if (b && !more_than_one(b)) disc |= b & p.pieces(s);
+  }
+  ci.discoverers = disc;
+}
+
+}  // namespace
+
+bool gives_check(const Position& p, Move m, CheckInfo& ci) {
+  const int kind = move_kind(m);
+  if (kind == MK_CASTLE || kind == MK_EP || kind >= MK_PROMO_Q) return gives_check(p, m);
+  if (!ci.ready) fill_check_info(p, ci);
+  if (ci.king < 0) return false;
+  const int from = move_from(m), to = move_to(m);
+  // Direct: the squares are those of the position before the move; the square left can only
+  // lie between the target square and the king when the piece already gave check before.
+  if (ci.squares[piece_type(p.board[from])] & sq_bb(to)) return true;
+  // Discovered: the piece leaves the line unless it moves along it.
+  return (ci.discoverers & sq_bb(from)) && !(line_bb[ci.king][from] & sq_bb(to));
+}
+
 }  // namespace quorix
