@@ -57,12 +57,6 @@ void score_quiets(const MovePicker& mp, uint32_t* list, int n) {
   score_history(mp, list, k, 4);
 }
 
-inline bool was_returned(const MovePicker& mp, Move m) {
-  for (int i = 0; i < mp.returned_count; i++)
-    if (mp.returned[i] == m) return true;
-  return false;
-}
-
 void score_evasions(MovePicker& mp) {
   const Position& p = *mp.pos;
   for (int i = 0; i < mp.count; i++) {

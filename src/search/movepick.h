@@ -69,6 +69,13 @@ struct MovePicker {
   }
 };
 
+// Whether m was already handed out by a stage that returns single moves.
+inline bool was_returned(const MovePicker& mp, Move m) {
+  for (int i = 0; i < mp.returned_count; i++)
+    if (mp.returned[i] == m) return true;
+  return false;
+}
+
 // Every case of next_move: stage changes, list loading, the exchange test and
 // repeated moves.
 Move next_move_full(MovePicker& mp);
@@ -81,11 +88,7 @@ inline Move next_move(MovePicker& mp) {
     bool plain = mp.kind > PK_CHECKS_PUSH7_DEFERRED || !mp.see_flag ||
                  (mp.stage == ST_QUIETS && !(mp.threats & sq_bb(move_to(m))) &&
                   !(mp.slider_threats & sq_bb(move_from(m))));
-    if (plain && mp.returned_count) {
-      for (int i = 0; i < mp.returned_count; i++)
-        if (mp.returned[i] == m) plain = false;
-    }
-    if (plain) {
+    if (plain && !(mp.returned_count && was_returned(mp, m))) {
       mp.cursor++;
       return m;
     }

@@ -18,20 +18,24 @@ constexpr int V_BAD_Q[7] = {0, 2, 7, 8, 11, 21, 999};
 constexpr int V_BELOW[7] = {0, 100, 400, 430, 600, 1200, 999999};
 constexpr int V_SAFE[7] = {0, 1, 3, 3, 5, 9, 999};
 
+// Pieces of colour `blockers` that stand alone between square k and a bishop, rook or queen
+// of colour `snipers` on a line of that piece's kind.
+Bitboard line_blockers(const Position& p, int k, int snipers, int blockers) {
+  const Bitboard occ = p.bb[14];
+  Bitboard sn = (LT.bishop_ray[k] & (p.pieces(snipers, BISHOP) | p.pieces(snipers, QUEEN))) |
+                (LT.rook_ray[k] & (p.pieces(snipers, ROOK) | p.pieces(snipers, QUEEN)));
+  Bitboard found = 0;
+  while (sn) {
+    const Bitboard b = between_bb[k][pop_lsb(sn)] & occ;
+    if (b && !more_than_one(b)) found |= b & p.pieces(blockers);
+  }
+  return found;
+}
+
 // Pieces of colour c that shield their own king from an enemy slider.
 Bitboard pinned_pieces(const Position& p, int c) {
-  Bitboard kb = p.pieces(c, KING);
-  if (!kb) return 0;
-  int k = lsb(kb), o = c ^ 1;
-  Bitboard pinned = 0, occ = p.bb[14];
-  Bitboard snipers = (LT.bishop_ray[k] & (p.pieces(o, BISHOP) | p.pieces(o, QUEEN))) |
-                     (LT.rook_ray[k] & (p.pieces(o, ROOK) | p.pieces(o, QUEEN)));
-  while (snipers) {
-    int sn = pop_lsb(snipers);
-    Bitboard b = between_bb[k][sn] & occ;
-    if (b && !more_than_one(b)) pinned |= b & p.pieces(c);
-  }
-  return pinned;
+  const Bitboard kb = p.pieces(c, KING);
+  return kb ? line_blockers(p, lsb(kb), c ^ 1, c) : 0;
 }
 
 // Swap-off: whether the exchange started by m reaches at least `threshold`.
@@ -164,15 +168,7 @@ void fill_check_info(const Position& p, CheckInfo& ci) {
   ci.squares[ROOK] = rook_attacks(ek, occ);
   ci.squares[QUEEN] = ci.squares[BISHOP] | ci.squares[ROOK];
   ci.squares[KING] = ci.squares[7] = 0;
-  // An own piece alone between the king and an own slider of that line's kind.
-  Bitboard snipers = (LT.bishop_ray[ek] & (p.pieces(s, BISHOP) | p.pieces(s, QUEEN))) |
-                     (LT.rook_ray[ek] & (p.pieces(s, ROOK) | p.pieces(s, QUEEN)));
-  Bitboard disc = 0;
-  while (snipers) {
-    const Bitboard b = between_bb[ek][pop_lsb(snipers)] & occ;
-    if (b && !more_than_one(b)) disc |= b & p.pieces(s);
-  }
-  ci.discoverers = disc;
+  ci.discoverers = line_blockers(p, ek, s, s);
 }
 
 }  // namespace
