@@ -115,5 +115,19 @@ void BM_NnueLayers(benchmark::State& state) {
 }
 BENCHMARK(BM_NnueLayers);
 
+// Start-up cost of the network linked into the program: inflating and parsing the
+// embedded block (skipped when the build embeds none).
+void BM_EmbeddedNetworkLoad(benchmark::State& state) {
+  const uint8_t* data;
+  size_t len;
+  xnnue::embedded_blob(data, len);
+  if (len == 0) {
+    state.SkipWithError("no embedded network in this build");
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(xnnue::read_packed_network(data, len));
+}
+BENCHMARK(BM_EmbeddedNetworkLoad)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace quorix
