@@ -3,8 +3,6 @@
 // message glued to the end of the previous one (and misses e.g. "id name").
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -21,9 +19,8 @@ struct MergedRun {
 
 // Runs the engine with both output streams on one pipe, as such an adapter does.
 MergedRun run_merged(const std::string& input) {
-  // One file per process: CTest runs the tests of this file side by side.
-  const std::string in_path = std::string(::testing::TempDir()) + "quorix_message_lines_input_" +
-                              std::to_string(::getpid()) + ".txt";
+  // A per-process name: CTest runs the tests of this file side by side.
+  const std::string in_path = test::temp_path("message_lines_input.txt");
   std::FILE* f = std::fopen(in_path.c_str(), "w");
   EXPECT_NE(f, nullptr);
   if (!f) return {};
