@@ -1,5 +1,7 @@
 #include "board/movegen.h"
 
+#include <cstdint>
+
 #include "board/makemove.h"
 
 namespace quorix {
@@ -45,7 +47,9 @@ Bitboard attackers_to(const Position& p, int sq, Bitboard occ) {
          (rook_attacks(sq, occ) & (p.bb[4] | p.bb[5] | p.bb[11] | p.bb[12]));
 }
 
-void sort_entries(uint32_t* list, int n) {
+namespace {
+
+void insertion_sort_entries(uint32_t* list, int n) {
   for (int i = 1; i < n; i++) {
     uint32_t e = list[i];
     int32_t key = int32_t(e & 0xFFFF0000u);
@@ -56,6 +60,51 @@ void sort_entries(uint32_t* list, int n) {
     }
     list[j + 1] = e;
   }
+}
+
+#if defined(QUORIX_AVX2)
+// Longer lists are ordered by rank instead: every entry gets a distinct sort value (its
+// score above, 0xFFFF - index below, so that equal scores keep generation order), and its
+// place is the number of values greater than its own. Eight ranks are counted at a time
+// without a single data-dependent branch; insertion sort mispredicts once per entry.
+constexpr int RANK_SORT_MIN = 7;
+
+void rank_sort_entries(uint32_t* list, int n) {
+  alignas(32) int32_t value[MAX_MOVES + 8];
+  alignas(32) int32_t rank[MAX_MOVES + 8];
+  uint32_t entry[MAX_MOVES];
+  const int padded = (n + 7) & ~7;
+  for (int i = 0; i < n; i++) {
+    entry[i] = list[i];
+    value[i] = int32_t((list[i] & 0xFFFF0000u) | (0xFFFFu - uint32_t(i)));
+  }
+  // Padding lanes rank themselves and are never stored.
+  for (int i = n; i < padded; i++) value[i] = INT32_MIN;
+  for (int b = 0; b < padded; b += 8) {
+    const __m256i mine = _mm256_load_si256(reinterpret_cast<const __m256i*>(value + b));
+    __m256i count = _mm256_setzero_si256();
+    for (int j = 0; j < n; j++)
+      count = _mm256_sub_epi32(count, _mm256_cmpgt_epi32(_mm256_set1_epi32(value[j]), mine));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(rank + b), count);
+  }
+  for (int i = 0; i < n; i++) list[rank[i]] = entry[i];
+}
+#endif
+
+}  // namespace
+
+void sort_entries(uint32_t* list, int n) {
+#if defined(QUORIX_AVX2)
+  if (n >= RANK_SORT_MIN) {
+    // Lists already in order (all scores equal, as with empty history tables) stay as they are.
+    int i = 1;
+    while (i < n && (list[i] & 0xFFFF0000u) == (list[0] & 0xFFFF0000u)) i++;
+    if (i == n) return;
+    rank_sort_entries(list, n);
+    return;
+  }
+#endif
+  insertion_sort_entries(list, n);
 }
 
 namespace {
