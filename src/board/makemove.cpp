@@ -50,6 +50,60 @@ inline bool exposes_line(const Position& p, int s, int from) {
          ((LT.rook_ray[k] & f) && (LT.rook_ray[k] & (p.pieces(o, ROOK) | queens)));
 }
 
+// Castling (king on `from`, rook on `to`), kept out of line: the common path then needs
+// fewer registers.
+template <bool nn>
+[[gnu::noinline]] int make_castling(const Position& parent, Position& child, int s, int from, int to, uint64_t key) {
+  auto& pi = child.kst.pi;
+  const int k = from, r = to;
+  const int base = k & 56;
+  const int t = base + (r > k ? 6 : 2), u = base + (r > k ? 5 : 3);
+  const int king_pc = make_piece(s, KING), rook_pc = parent.board[r];
+  uint32_t king_id = pi.ids[k], rook_id = pi.ids[r];
+  if (t != k) {
+    key ^= zobrist[s][KING][k] ^ zobrist[s][KING][t];
+    child.pawn_key ^= pawn_zobrist[s][KING][k] ^ pawn_zobrist[s][KING][t];
+    child.psq += psq_table[s][KING][t] - psq_table[s][KING][k];
+    move_piece_bb(child, s, KING, k, t);
+    child.board[k] = 0;
+    child.board[t] = uint8_t(king_pc);
+    child.king_sq[s] = t;
+  }
+  uint8_t old_cl = child.castle_lost;
+  uint8_t new_cl = uint8_t(old_cl | castle_mask[k] | castle_mask[t]);
+  key ^= castle_keys[old_cl] ^ castle_keys[new_cl];
+  child.pawn_key ^= castle_keys[old_cl] ^ castle_keys[new_cl];
+  child.castle_lost = new_cl;
+  if (u != r) {
+    key ^= zobrist[s][ROOK][r] ^ zobrist[s][ROOK][u];
+    child.psq += psq_table[s][ROOK][u] - psq_table[s][ROOK][r];
+    move_piece_bb(child, s, ROOK, r, u);
+    child.board[u] = uint8_t(rook_pc);
+    if (r != t) child.board[r] = 0;
+  }
+  child.ply++;
+  child.bb[14] = child.bb[0] | child.bb[7];
+  child.key = key;
+  if (nn) {
+    child.kst.count = 2;
+    child.kst.changed[0] = uint8_t(king_id);
+    child.kst.changed[1] = uint8_t(rook_id);
+    auto& c0 = child.kst.changes[0];
+    auto& c1 = child.kst.changes[1];
+    c0.old_w = pi.list[0][king_id & 31]; c0.old_b = pi.list[1][king_id & 31];
+    c1.old_w = pi.list[0][rook_id & 31]; c1.old_b = pi.list[1][rook_id & 31];
+    c0.new_w = xnnue::code_w(king_pc, t); c0.new_b = xnnue::code_b(king_pc, t);
+    c1.new_w = xnnue::code_w(rook_pc, u); c1.new_b = xnnue::code_b(rook_pc, u);
+    pi.ids[k] = xnnue::I_NONE;
+    if (r != t) pi.ids[r] = xnnue::I_NONE;
+    pi.ids[t] = uint8_t(king_id);
+    pi.ids[u] = uint8_t(rook_id);
+    if (king_id < 32) { pi.list[0][king_id] = c0.new_w; pi.list[1][king_id] = c0.new_b; }
+    if (rook_id < 32) { pi.list[0][rook_id] = c1.new_w; pi.list[1][rook_id] = c1.new_b; }
+  }
+  return king_attacked(child, s) ? 0 : 1;
+}
+
 template <bool nn>
 int make_move_impl(const Position& parent, Position& child, Move m) {
   if (nn) copy_prefix<POS_COPY_FULL>(child, parent);
@@ -84,55 +138,7 @@ int make_move_impl(const Position& parent, Position& child, Move m) {
   const int kind = move_kind(m);
   auto& pi = child.kst.pi;
 
-  if (kind == MK_CASTLE) {
-    const int k = from, r = to;
-    const int base = k & 56;
-    const int t = base + (r > k ? 6 : 2), u = base + (r > k ? 5 : 3);
-    const int king_pc = make_piece(s, KING), rook_pc = parent.board[r];
-    uint32_t king_id = pi.ids[k], rook_id = pi.ids[r];
-    if (t != k) {
-      key ^= zobrist[s][KING][k] ^ zobrist[s][KING][t];
-      child.pawn_key ^= pawn_zobrist[s][KING][k] ^ pawn_zobrist[s][KING][t];
-      child.psq += psq_table[s][KING][t] - psq_table[s][KING][k];
-      move_piece_bb(child, s, KING, k, t);
-      child.board[k] = 0;
-      child.board[t] = uint8_t(king_pc);
-      child.king_sq[s] = t;
-    }
-    uint8_t old_cl = child.castle_lost;
-    uint8_t new_cl = uint8_t(old_cl | castle_mask[k] | castle_mask[t]);
-    key ^= castle_keys[old_cl] ^ castle_keys[new_cl];
-    child.pawn_key ^= castle_keys[old_cl] ^ castle_keys[new_cl];
-    child.castle_lost = new_cl;
-    if (u != r) {
-      key ^= zobrist[s][ROOK][r] ^ zobrist[s][ROOK][u];
-      child.psq += psq_table[s][ROOK][u] - psq_table[s][ROOK][r];
-      move_piece_bb(child, s, ROOK, r, u);
-      child.board[u] = uint8_t(rook_pc);
-      if (r != t) child.board[r] = 0;
-    }
-    child.ply++;
-    child.bb[14] = child.bb[0] | child.bb[7];
-    child.key = key;
-    if (nn) {
-      child.kst.count = 2;
-      child.kst.changed[0] = uint8_t(king_id);
-      child.kst.changed[1] = uint8_t(rook_id);
-      auto& c0 = child.kst.changes[0];
-      auto& c1 = child.kst.changes[1];
-      c0.old_w = pi.list[0][king_id & 31]; c0.old_b = pi.list[1][king_id & 31];
-      c1.old_w = pi.list[0][rook_id & 31]; c1.old_b = pi.list[1][rook_id & 31];
-      c0.new_w = xnnue::code_w(king_pc, t); c0.new_b = xnnue::code_b(king_pc, t);
-      c1.new_w = xnnue::code_w(rook_pc, u); c1.new_b = xnnue::code_b(rook_pc, u);
-      pi.ids[k] = xnnue::I_NONE;
-      if (r != t) pi.ids[r] = xnnue::I_NONE;
-      pi.ids[t] = uint8_t(king_id);
-      pi.ids[u] = uint8_t(rook_id);
-      if (king_id < 32) { pi.list[0][king_id] = c0.new_w; pi.list[1][king_id] = c0.new_b; }
-      if (rook_id < 32) { pi.list[0][rook_id] = c1.new_w; pi.list[1][rook_id] = c1.new_b; }
-    }
-    return king_attacked(child, s) ? 0 : 1;
-  }
+  if (kind == MK_CASTLE) return make_castling<nn>(parent, child, s, from, to, key);
 
   const int pc = parent.board[from], pt = piece_type(pc);
   const int cap_pc = parent.board[to];
