@@ -54,12 +54,10 @@ inline bool exposes_line(const Position& p, int s, int from) {
 // fewer registers.
 template <bool nn>
 [[gnu::noinline]] int make_castling(const Position& parent, Position& child, int s, int from, int to, uint64_t key) {
-  auto& pi = child.kst.pi;
   const int k = from, r = to;
   const int base = k & 56;
   const int t = base + (r > k ? 6 : 2), u = base + (r > k ? 5 : 3);
   const int king_pc = make_piece(s, KING), rook_pc = parent.board[r];
-  uint32_t king_id = pi.ids[k], rook_id = pi.ids[r];
   if (t != k) {
     key ^= zobrist[s][KING][k] ^ zobrist[s][KING][t];
     child.pawn_key ^= pawn_zobrist[s][KING][k] ^ pawn_zobrist[s][KING][t];
@@ -85,6 +83,8 @@ template <bool nn>
   child.bb[14] = child.bb[0] | child.bb[7];
   child.key = key;
   if (nn) {
+    auto& pi = child.kst.pi;
+    const uint32_t king_id = pi.ids[k], rook_id = pi.ids[r];
     child.kst.count = 2;
     child.kst.changed[0] = uint8_t(king_id);
     child.kst.changed[1] = uint8_t(rook_id);

@@ -96,9 +96,9 @@ void rank_sort_entries(uint32_t* list, int n) {
 void sort_entries(uint32_t* list, int n) {
 #if defined(QUORIX_AVX2)
   if (n >= RANK_SORT_MIN) {
-    // Lists already in order (all scores equal, as with empty history tables) stay as they are.
+    // Lists already in order (e.g. all scores equal, as with empty history tables) stay as they are.
     int i = 1;
-    while (i < n && (list[i] & 0xFFFF0000u) == (list[0] & 0xFFFF0000u)) i++;
+    while (i < n && int32_t(list[i] & 0xFFFF0000u) <= int32_t(list[i - 1] & 0xFFFF0000u)) i++;
     if (i == n) return;
     rank_sort_entries(list, n);
     return;
