@@ -151,45 +151,60 @@ Bitboard pinned_to_king(const Position& p, int c) {
 
 // Piece terms of colour c except king safety: placement, mobility, king-zone attacks, rooks' files.
 // Returns (static part, dynamic part).
-void piece_terms(const Position& p, int c, const PawnEntry& pe, EvalState& st, Score& stat, Score& dyn) {
+// Terms of colour c's pieces of one kind; attack sets and king-zone counts go into st.
+template <int PT>
+inline void piece_kind_terms(const Position& p, int c, const PawnEntry& pe, EvalState& st, Score& stat, Score& dyn) {
+  Bitboard b = p.pieces(c, PT);
+  if (!b) return;
   const EvalTables& t = g_et;
   const int o = c ^ 1;
   const Bitboard occ = p.occupied();
   const Bitboard area = ~(p.pieces(c) | st.pawn_att[o]);
   const int ksq = p.king_sq[c];
-  const Bitboard enemy_ring = king_attacks(p.king_sq[o]);
-  for (int pt = KNIGHT; pt <= QUEEN; pt++) {
-    for (Bitboard b = p.pieces(c, pt); b;) {
-      int sq = pop_lsb(b);
-      Bitboard a = pt == KNIGHT   ? knight_attacks(sq)
-                   : pt == BISHOP ? bishop_attacks(sq, occ)
-                   : pt == ROOK   ? rook_attacks(sq, occ)
-                                  : queen_attacks(sq, occ);
-      bool pinned = (st.pinned[c] >> sq) & 1;
-      if (pinned) a &= line_bb[ksq][sq];
-      st.att_by[c][pt] |= a;
-      st.att[c] |= a;
-      if (!pinned) {
-        Bitboard m = a & area;
-        int n = popcount(m);
-        if (pt == KNIGHT) n += popcount(m & KNIGHT_CENTER);
-        dyn += t.mobility[pt - KNIGHT][n];
-      } else {
-        dyn += t.mobility[pt - KNIGHT][0];
-      }
-      if (a & st.zone[o]) {
-        st.attackers[o]++;
-        st.units[o] += t.zone_weight[pt] + popcount(a & enemy_ring);
-      }
-      if (pt == KNIGHT) {
-        stat += t.knight_king_distance[distance[sq][ksq]];
-        stat += t.knight_file_group[pe.file_group[o]];
-      } else if (pt == ROOK) {
-        Bitboard file = FILE_A << file_of(sq);
-        if (!(file & p.pieces(c, PAWN))) stat += (file & p.pieces(o, PAWN)) ? t.rook_semi_open : t.rook_open;
-      }
+  const Bitboard zone = st.zone[o], pinned_set = st.pinned[c];
+  Bitboard all = 0;
+  Score s = 0, d = 0;
+  int attackers = 0, units = 0;
+  do {
+    const int sq = pop_lsb(b);
+    Bitboard a = PT == KNIGHT   ? knight_attacks(sq)
+                 : PT == BISHOP ? bishop_attacks(sq, occ)
+                 : PT == ROOK   ? rook_attacks(sq, occ)
+                                : queen_attacks(sq, occ);
+    // A pinned piece moves along its pin line only and counts as immobile (branch-free: pins are rare
+    // but unpredictable).
+    const Bitboard pinned = Bitboard(0) - ((pinned_set >> sq) & 1);
+    a &= line_bb[ksq][sq] | ~pinned;
+    const Bitboard m = a & area & ~pinned;
+    int n = popcount(m);
+    if constexpr (PT == KNIGHT) n += popcount(m & KNIGHT_CENTER);
+    d += t.mobility[PT - KNIGHT][n];
+    all |= a;
+    if (a & zone) {
+      attackers++;
+      units += t.zone_weight[PT] + popcount(a & king_attacks(p.king_sq[o]));
     }
-  }
+    if constexpr (PT == KNIGHT) {
+      s += t.knight_king_distance[distance[sq][ksq]];
+      s += t.knight_file_group[pe.file_group[o]];
+    } else if constexpr (PT == ROOK) {
+      const Bitboard file = FILE_A << file_of(sq);
+      if (!(file & p.pieces(c, PAWN))) s += (file & p.pieces(o, PAWN)) ? t.rook_semi_open : t.rook_open;
+    }
+  } while (b);
+  st.att_by[c][PT] |= all;
+  st.att[c] |= all;
+  st.attackers[o] += attackers;
+  st.units[o] += units;
+  stat += s;
+  dyn += d;
+}
+
+void piece_terms(const Position& p, int c, const PawnEntry& pe, EvalState& st, Score& stat, Score& dyn) {
+  piece_kind_terms<KNIGHT>(p, c, pe, st, stat, dyn);
+  piece_kind_terms<BISHOP>(p, c, pe, st, stat, dyn);
+  piece_kind_terms<ROOK>(p, c, pe, st, stat, dyn);
+  piece_kind_terms<QUEEN>(p, c, pe, st, stat, dyn);
 }
 
 Score threats(const Position& p, int c, const EvalState& st) {
