@@ -243,11 +243,12 @@ bool is_draw_child(SearchThread& th, const Position& c, int needed) {
     if (c.fifty > 100 || !c.in_check) return true;
     return has_legal_evasion(th, c);
   }
+  // Only positions an even number of plies back have the same side to move.
   int count = 0;
-  const Position* q = c.his;
-  for (int i = 1; i <= c.fifty && q; i++) {
-    if (!(i & 1) && q->key == c.key && ++count >= needed) return true;
-    q = q->his;
+  const Position* q = c.his ? c.his->his : nullptr;
+  for (int i = 2; i <= c.fifty && q; i += 2) {
+    if (q->key == c.key && ++count >= needed) return true;
+    q = q->his ? q->his->his : nullptr;
   }
   return false;
 }
