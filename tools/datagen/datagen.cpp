@@ -1,5 +1,6 @@
 // quorix_datagen: self-play training data.
-//   gen OUTDIR --nodes N --seed S [--games G] [--games-per-file K] [--weights FILE] [--prefix P]
+//   gen OUTDIR --nodes N --seed S [--games G] [--games-per-file K] [--weights FILE] [--eval network|classical]
+//       [--prefix P]
 //   unpack OUT.qpos IN.qgd...
 //   stats IN.qgd...
 // Formats and settings: tools/datagen/README.md.
@@ -83,6 +84,7 @@ struct GenSettings {
   long games = 0;  // 0 = until stopped
   long games_per_file = 1000;
   std::string weights;
+  bool classical = false;  // the classical evaluation even with a network loaded
 };
 
 class Generator {
@@ -280,6 +282,14 @@ int cmd_gen(int argc, char** argv) {
     else if (a == "--games-per-file") s.games_per_file = parse_long(v, 1, 10000000L, "games per file");
     else if (a == "--weights") s.weights = v;
     else if (a == "--prefix") s.prefix = v;
+    else if (a == "--eval") {
+      const std::string e = v;
+      if (e != "network" && e != "classical") {
+        std::fprintf(stderr, "--eval takes network or classical, not %s\n", v);
+        return 2;
+      }
+      s.classical = e == "classical";
+    }
     else {
       std::fprintf(stderr, "unknown argument %s\n", a.c_str());
       return 2;
@@ -297,6 +307,7 @@ int cmd_gen(int argc, char** argv) {
       return 1;
     }
   }
+  if (s.classical) opt::use_regular_eval = 1;
   std::signal(SIGTERM, on_signal);
   std::signal(SIGINT, on_signal);
   std::signal(SIGHUP, on_signal);
@@ -400,7 +411,7 @@ int cmd_stats(int argc, char** argv) {
 int main(int argc, char** argv) {
   const char* usage =
       "usage: quorix_datagen gen OUTDIR --nodes N --seed S [--games G] [--games-per-file K] [--weights FILE] "
-      "[--prefix P]\n"
+      "[--eval network|classical] [--prefix P]\n"
       "       quorix_datagen unpack OUT.qpos IN.qgd...\n"
       "       quorix_datagen stats IN.qgd...\n";
   int rc = 2;
