@@ -149,8 +149,6 @@ Bitboard pinned_to_king(const Position& p, int c) {
   return pinned;
 }
 
-// Piece terms of colour c except king safety: placement, mobility, king-zone attacks, rooks' files.
-// Returns (static part, dynamic part).
 // Terms of colour c's pieces of one kind; attack sets and king-zone counts go into st.
 template <int PT>
 inline void piece_kind_terms(const Position& p, int c, const PawnEntry& pe, EvalState& st, Score& stat, Score& dyn) {
@@ -200,6 +198,8 @@ inline void piece_kind_terms(const Position& p, int c, const PawnEntry& pe, Eval
   dyn += d;
 }
 
+// Piece terms of colour c except king safety: placement, mobility, king-zone attacks, rooks' files.
+// Adds to stat (static part) and dyn (dynamic part).
 void piece_terms(const Position& p, int c, const PawnEntry& pe, EvalState& st, Score& stat, Score& dyn) {
   piece_kind_terms<KNIGHT>(p, c, pe, st, stat, dyn);
   piece_kind_terms<BISHOP>(p, c, pe, st, stat, dyn);
