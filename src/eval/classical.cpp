@@ -160,6 +160,7 @@ inline void piece_kind_terms(const Position& p, int c, const PawnEntry& pe, Eval
   const Bitboard area = ~(p.pieces(c) | st.pawn_att[o]);
   const int ksq = p.king_sq[c];
   const Bitboard zone = st.zone[o], pinned_set = st.pinned[c];
+  const Bitboard near_king = king_attacks(p.king_sq[o]);
   Bitboard all = 0;
   Score s = 0, d = 0;
   int attackers = 0, units = 0;
@@ -180,7 +181,7 @@ inline void piece_kind_terms(const Position& p, int c, const PawnEntry& pe, Eval
     all |= a;
     if (a & zone) {
       attackers++;
-      units += t.zone_weight[PT] + popcount(a & king_attacks(p.king_sq[o]));
+      units += t.zone_weight[PT] + popcount(a & near_king);
     }
     if constexpr (PT == KNIGHT) {
       s += t.knight_king_distance[distance[sq][ksq]];
