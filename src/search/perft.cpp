@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 #include "board/makemove.h"
 #include "search/make.h"
@@ -12,10 +13,11 @@ namespace quorix {
 
 namespace {
 
-uint64_t perft_node(SearchThread& th, const Position& p, int depth) {
+// The child records live in one array, one per remaining depth (see SearchData::stack).
+uint64_t perft_node(SearchThread& th, const Position& p, int depth, Position* records) {
   MovePicker mp;
   mp.init(&p, &th, PK_MAIN, 0, 0, 0, 0, 20);
-  Position child;
+  Position& child = records[depth - 1];
   uint64_t leaves = 0;
   Move m;
   while ((m = next_move(mp)) != 0) {
@@ -23,7 +25,7 @@ uint64_t perft_node(SearchThread& th, const Position& p, int depth) {
     if (depth > 1) {
       link_cont_rows(th, p, child, m);
       child.in_check = king_attacked(child, child.side()) ? 1 : 0;
-      leaves += perft_node(th, child, depth - 1);
+      leaves += perft_node(th, child, depth - 1, records);
     } else {
       leaves++;
     }
@@ -43,7 +45,9 @@ uint64_t perft(SearchThread& th, const Position& root, int depth) {
     r.his = &before;
   }
   attach_to_thread(r, th);
-  return perft_node(th, r, depth < 1 ? 1 : depth);
+  if (depth < 1) depth = 1;
+  std::unique_ptr<Position[]> records(new Position[size_t(depth)]);
+  return perft_node(th, r, depth, records.get());
 }
 
 void timed_perft(const Position& root, int depth) {

@@ -314,7 +314,7 @@ int search_q(SearchData& sd, Position& p, int alpha, int beta, int qdepth, int p
   if (!in_check && hash && is_quiet(p, hash) && !gives_check(p, hash)) hash = 0;
   mp.init(&p, sd.th, kind, hash, 0, 0, 0, 0);
   const int base = in_check ? 0 : stand + sp::QS_FUTILITY_MARGIN;
-  Position child;
+  Position& child = sd.stack[ply + 1];
   Move best_move = 0;
   int tried = 0, legal = 0;
   const int s = p.side();
@@ -543,7 +543,7 @@ bool null_move(SearchData& sd, Position& p, int beta, int& depth, int ply, int e
   const int rn = 2 * ((sp::NULL_R_PER_DEPTH * depth + std::min(sp::NULL_R_EVAL_WEIGHT * (e - beta), sp::NULL_R_EVAL_CAP) +
                        sp::NULL_R_BASE) /
                       1000);
-  Position child;
+  Position& child = sd.stack[ply + 1];
   make(sd, p, child, 0);
   child.in_check = 0;
   child.lmr_byte = 0;
@@ -767,7 +767,7 @@ int search_nonpv(SearchData& sd, Position& p, int beta, int depth, int ply, Move
   Move quiets[64], captures[32];
   int nq = 0, nc = 0, count = 0, legal = 0;
   Move best_move = 0;
-  Position child;
+  Position& child = sd.stack[ply + 1];
   const bool pv_bit = pr.pv;
   const int parent_stat = p.his ? p.his->stat_score : 0;
   bool skipped_undo = false;
@@ -900,7 +900,7 @@ int search_pv(SearchData& sd, Position& p, int alpha, int beta, int depth, int p
   Move best_move = 0;
   const int old_alpha = alpha;
   const bool pieces = has_pieces(p, p.side());
-  Position child;
+  Position& child = sd.stack[ply + 1];
   int di = 0;
   bool in_deferred = false;
   CheckInfo ci;
@@ -998,7 +998,7 @@ int search_root(SearchData& sd, Position& p, int depth, int alpha, int beta) {
   int legal = 0;
   const int old_alpha = alpha;
   const bool multi = g_multipv > 1;
-  Position child;
+  Position& child = sd.stack[1];
   int best_index = -1;
   for (int i = 0; i < sd.root_count; i++) {
     Move m = sd.root[i].move;
